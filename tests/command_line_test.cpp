@@ -1,0 +1,98 @@
+// The command line as a user meets it: the built tool run in an empty folder.
+
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "support/tool_runner.h"
+
+namespace lumivex {
+namespace {
+
+using testing::folderEntries;
+using testing::readFile;
+using testing::runProgram;
+using testing::TemporaryFolder;
+
+const std::string kBanner = "Lumivex 1.0 : lightmap sample point generator\r\n";
+const std::string kUsage =
+    "Usage : lumivex size inputname [outputname]\r\n"
+    "size       : lightmap resolution : small (128), medium (256) or large (512)\r\n"
+    "inputname  : input file WITHOUT extension\r\n"
+    "outputname : output file WITHOUT extension (optional)\r\n";
+const std::string kTooFew = "Error : Inscufficient parameters.\r\n";
+const std::string kBadSize = "Error : Invalid size specifier use either : small, medium or large\r\n";
+
+std::string namesThenMissingInput(const std::string& input, const std::string& output) {
+  return kBanner + "Input  : " + input + "\r\n" + "Output : " + output + "\r\n" +
+         "Error : Unable to open input file : " + input + "\r\n" + kUsage;
+}
+
+struct CommandLineCase {
+  const char* label;
+  std::vector<std::string> arguments;
+  int exitCode;
+  std::string standardOutput;
+};
+
+class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLine, PrintsExactTextsAndLeavesOnlyAnEmptyLog) {
+  const CommandLineCase& c = GetParam();
+  TemporaryFolder folder;
+  // A log left over from an earlier run is emptied.
+  testing::writeFile(folder / "lumivex.log", "text from an earlier run\n");
+
+  const auto run = runProgram(LUMIVEX_BINARY, c.arguments, folder.path());
+
+  EXPECT_EQ(run.exitCode, c.exitCode);
+  EXPECT_EQ(run.standardOutput, c.standardOutput);
+  EXPECT_EQ(run.standardError, "");
+  EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"lumivex.log"});
+  EXPECT_EQ(readFile(folder / "lumivex.log"), "");
+}
+
+const std::string kLongName(5000, 'n');
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLine,
+    ::testing::Values(
+        CommandLineCase{"NoArguments", {}, 101, kBanner + kTooFew + kUsage},
+        CommandLineCase{"OnlySize", {"small"}, 101, kBanner + kTooFew + kUsage},
+        CommandLineCase{"SizeInAnotherCase", {"Small", "mesh"}, 102, kBanner + kBadSize + kUsage},
+        CommandLineCase{"SizeWithExtraCharacters", {"smallish", "mesh"}, 102, kBanner + kBadSize + kUsage},
+        CommandLineCase{"EmptySize", {"", "mesh"}, 102, kBanner + kBadSize + kUsage},
+        CommandLineCase{"DefaultOutputName", {"small", "mesh"}, 102,
+                        namesThenMissingInput("mesh.kvx", "mesh.samples")},
+        CommandLineCase{"OutputNameGiven", {"large", "mesh", "out"}, 102,
+                        namesThenMissingInput("mesh.kvx", "out.samples")},
+        CommandLineCase{"FourthArgumentIgnored", {"medium", "mesh", "out", "extra"}, 102,
+                        namesThenMissingInput("mesh.kvx", "out.samples")},
+        CommandLineCase{"ExtensionTypedIsKept", {"small", "mesh.kvx"}, 102,
+                        namesThenMissingInput("mesh.kvx.kvx", "mesh.kvx.samples")},
+        CommandLineCase{"NameOfThousandsOfCharacters", {"small", kLongName}, 102,
+                        namesThenMissingInput(kLongName + ".kvx", kLongName + ".samples")},
+        CommandLineCase{"NamesUsedAsTyped", {"small", "sub dir/Mesh Ä", "../x"}, 102,
+                        namesThenMissingInput("sub dir/Mesh Ä.kvx", "../x.samples")}),
+    [](const ::testing::TestParamInfo<CommandLineCase>& info) { return std::string(info.param.label); });
+
+TEST(SizeKeyword, OnlyTheThreeWholeLowerCaseWordsAreSizes) {
+  EXPECT_EQ(lightmapSizeFromKeyword("small"), 128);
+  EXPECT_EQ(lightmapSizeFromKeyword("medium"), 256);
+  EXPECT_EQ(lightmapSizeFromKeyword("large"), 512);
+  for (const char* other : {"LARGE", "Medium", "small ", " small", "smal", "large\n", "128", ""}) {
+    EXPECT_FALSE(lightmapSizeFromKeyword(other).has_value()) << other;
+  }
+}
+
+TEST(CommandLine, LogFileThatCannotBeCreatedIsSilent) {
+  TemporaryFolder folder;
+  // A folder named like the log file: it cannot be opened for writing.
+  std::filesystem::create_directory(folder / "lumivex.log");
+  const auto run = runProgram(LUMIVEX_BINARY, {"small"}, folder.path());
+  EXPECT_EQ(run.exitCode, 101);
+  EXPECT_EQ(run.standardOutput, kBanner + kTooFew + kUsage);
+  EXPECT_EQ(run.standardError, "");
+}
+
+}  // namespace
+}  // namespace lumivex
