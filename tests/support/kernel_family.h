@@ -1,0 +1,20 @@
+#pragma once
+// Runs a piece of a test under one kernel family, whatever the machine or
+// the environment would choose.
+
+#include "math/kernel_dispatch.h"
+
+namespace lumivex::testing {
+
+enum class Family { Baseline, Simd };
+
+inline const char* familyName(Family family) { return family == Family::Baseline ? "baseline" : "simd"; }
+
+// Resets the kernel table so that its next first call installs `family`
+// (SIMD only where this build has it; elsewhere the baseline).
+void useKernelFamily(Family family);
+
+// Back to the real settings and processor query.
+void useRealKernelProbes();
+
+}  // namespace lumivex::testing
