@@ -1,0 +1,255 @@
+#include "mesh/mesh_set.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#include "app/console.h"
+#include "mesh/byte_reader.h"
+
+namespace lumivex {
+
+namespace {
+
+constexpr std::int32_t kMaxNameLength = 1023;
+constexpr std::uint64_t kMaxArrayBytes = std::numeric_limits<std::int32_t>::max();
+constexpr std::uint64_t kMeshHeaderMinBytes = 40;
+constexpr std::size_t kGrowthStartBytes = std::size_t{1} << 20;
+
+struct Damage {
+  const char* problem;
+  std::uint64_t offset;
+};
+
+LoadOutcome damaged(const char* problem, std::uint64_t offset) {
+  return {LoadStatus::Damaged, problem, offset};
+}
+
+// Reserves room for `count` items of at least `minBytesEach` file bytes each,
+// but never more than the bytes left in the file can describe.
+template <typename Vector>
+void reserveForClaim(Vector& items, std::int32_t count, std::uint64_t minBytesEach,
+                     const ByteReader& reader) {
+  std::uint64_t affordable = 1024;
+  if (const auto left = reader.bytesLeft()) affordable = *left / minBytesEach;
+  items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, affordable)));
+}
+
+// Fills `array` with `count` elements read from the file. For a stream of
+// unknown length the array grows as the data arrives, so a false claim costs
+// at most about twice the bytes actually present.
+template <typename Array>
+bool readArray(ByteReader& reader, Array& array, std::uint64_t count) {
+  using Element = typename Array::value_type;
+  const std::uint64_t totalBytes = count * sizeof(Element);
+  const bool lengthKnown = reader.bytesLeft().has_value();
+  std::uint64_t doneBytes = 0;
+  while (doneBytes < totalBytes) {
+    std::uint64_t chunk = totalBytes - doneBytes;
+    if (!lengthKnown) chunk = std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(doneBytes, kGrowthStartBytes));
+    array.resize(static_cast<std::size_t>((doneBytes + chunk) / sizeof(Element)));
+    auto* destination = reinterpret_cast<std::uint8_t*>(array.data()) + doneBytes;
+    if (!reader.read(destination, static_cast<std::size_t>(chunk))) return false;
+    doneBytes += chunk;
+  }
+  return true;
+}
+
+void indicesFromLittleEndian(IndexArray& indices) {
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::uint16_t& index : indices) index = static_cast<std::uint16_t>((index >> 8) | (index << 8));
+  }
+}
+
+// Format 1041 records whose size is not 40: each record goes into the front of
+// a 40-byte slot; a longer record's tail is read past, a shorter one's slot is
+// zero-filled beyond it.
+bool readVerticesIntoSlots(ByteReader& reader, MeshRecord& mesh) {
+  if (mesh.vertexCount == 0) return true;  // otherwise the record size is at least 1
+  const std::size_t recordSize = static_cast<std::size_t>(mesh.vertexSize);
+  const std::size_t stride = static_cast<std::size_t>(mesh.vertexStride);
+  const std::size_t copied = std::min(recordSize, stride);
+  const std::size_t vertexCount = static_cast<std::size_t>(mesh.vertexCount);
+  const bool lengthKnown = reader.bytesLeft().has_value();
+  const std::size_t growthStart = std::max<std::size_t>(1, kGrowthStartBytes / stride);
+  const std::size_t batchLimit = std::max<std::size_t>(1, kGrowthStartBytes / recordSize);
+  std::vector<std::uint8_t> staging;
+
+  std::size_t done = 0;
+  while (done < vertexCount) {
+    std::size_t grow = vertexCount - done;
+    if (!lengthKnown) grow = std::min(grow, std::max(done, growthStart));
+    mesh.vertices.resize((done + grow) * stride);
+    const std::size_t end = done + grow;
+    while (done < end) {
+      const std::size_t batch = std::min(end - done, batchLimit);
+      staging.resize(batch * recordSize);
+      if (!reader.read(staging.data(), staging.size())) return false;
+      for (std::size_t k = 0; k < batch; ++k) {
+        std::uint8_t* slot = mesh.vertices.data() + (done + k) * stride;
+        std::memcpy(slot, staging.data() + k * recordSize, copied);
+        std::memset(slot + copied, 0, stride - copied);
+      }
+      done += batch;
+    }
+  }
+  return true;
+}
+
+// Reads one mesh header; returns a problem when its values break the layout.
+std::optional<Damage> readMeshHeader(ByteReader& reader, MeshRecord& mesh) {
+  char name[kMaxNameLength + 1];
+  std::int32_t nameLength = 0;
+  const std::uint64_t nameLengthOffset = reader.offset();
+  if (!reader.readInt32(nameLength)) return Damage{"mesh header cut short", nameLengthOffset};
+  if (nameLength < 0 || nameLength > kMaxNameLength) {
+    return Damage{"mesh name length outside 0 to 1023", nameLengthOffset};
+  }
+  if (!reader.read(name, static_cast<std::size_t>(nameLength))) {
+    return Damage{"mesh name cut short", nameLengthOffset + 4};
+  }
+  name[nameLength] = '\0';  // the name is not kept
+
+  std::int32_t formatCode = 0;
+  const std::uint64_t restOffset = reader.offset();
+  if (!reader.skip(16) || !reader.readInt32(formatCode) || !reader.readInt32(mesh.vertexSize) ||
+      !reader.readInt32(mesh.vertexCount) || !reader.readInt32(mesh.indexCount) || !reader.skip(4)) {
+    return Damage{"mesh header cut short", restOffset};
+  }
+  const std::uint64_t vertexSizeOffset = restOffset + 20;
+  const std::uint64_t vertexCountOffset = restOffset + 24;
+  const std::uint64_t indexCountOffset = restOffset + 28;
+
+  if (mesh.vertexSize < 0) return Damage{"negative vertex size", vertexSizeOffset};
+  if (mesh.vertexCount < 0) return Damage{"negative vertex count", vertexCountOffset};
+  if (mesh.indexCount < 0) return Damage{"negative index count", indexCountOffset};
+  mesh.formatKind = formatKindFor(formatCode);
+  mesh.vertexStride = vertexStrideFor(formatCode, mesh.vertexSize);
+  if (formatCode == kFormatCode40ByteSlots && mesh.vertexSize == 0 && mesh.vertexCount > 0) {
+    return Damage{"format 1041 mesh with vertex size 0", vertexSizeOffset};
+  }
+  if (std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexStride) > kMaxArrayBytes) {
+    return Damage{"vertex array larger than 2147483647 bytes", vertexCountOffset};
+  }
+  if (2 * std::uint64_t(mesh.indexCount) > kMaxArrayBytes) {
+    return Damage{"index array larger than 2147483647 bytes", indexCountOffset};
+  }
+  return std::nullopt;
+}
+
+std::optional<Damage> readMeshData(ByteReader& reader, MeshRecord& mesh) {
+  const std::uint64_t vertexOffset = reader.offset();
+  const std::uint64_t vertexFileBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
+  const auto left = reader.bytesLeft();
+  if (left && vertexFileBytes > *left) return Damage{"vertex records cut short", vertexOffset};
+  const bool contiguous = mesh.vertexStride == mesh.vertexSize;
+  const bool complete = contiguous ? readArray(reader, mesh.vertices, vertexFileBytes)
+                                   : readVerticesIntoSlots(reader, mesh);
+  if (!complete) return Damage{"vertex records cut short", vertexOffset};
+
+  const std::uint64_t indexOffset = reader.offset();
+  const std::uint64_t indexBytes = 2 * std::uint64_t(mesh.indexCount);
+  if (const auto rest = reader.bytesLeft(); rest && indexBytes > *rest) {
+    return Damage{"index array cut short", indexOffset};
+  }
+  if (!readArray(reader, mesh.indices, std::uint64_t(mesh.indexCount))) {
+    return Damage{"index array cut short", indexOffset};
+  }
+  indicesFromLittleEndian(mesh.indices);
+  return std::nullopt;
+}
+
+std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
+  const std::uint64_t countOffset = reader.offset();
+  if (!reader.readInt32(group.meshCount)) return Damage{"mesh count cut short", countOffset};
+  if (group.meshCount < 0) return Damage{"negative mesh count", countOffset};
+
+  // All headers of a group come before all of its data.
+  reserveForClaim(group.meshes, group.meshCount, kMeshHeaderMinBytes, reader);
+  for (std::int32_t m = 0; m < group.meshCount; ++m) {
+    MeshRecord& mesh = group.meshes.emplace_back();
+    if (auto damage = readMeshHeader(reader, mesh)) return damage;
+  }
+  for (MeshRecord& mesh : group.meshes) {
+    if (auto damage = readMeshData(reader, mesh)) return damage;
+  }
+  return std::nullopt;
+}
+
+std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set) {
+  std::int32_t version = 0;
+  if (!reader.readInt32(version)) return Damage{"version cut short", 0};
+  const std::uint64_t headerBlockLength = version == 10 ? 29 : version == 9 ? 28 : 0;
+  if (!reader.skip(headerBlockLength)) return Damage{"header block cut short", 4};
+
+  std::int32_t blockCount = 0;
+  const std::uint64_t blockCountOffset = reader.offset();
+  if (!reader.readInt32(blockCount)) return Damage{"block count cut short", blockCountOffset};
+  for (std::int32_t b = 0; b < blockCount; ++b) {
+    std::int32_t length = 0;
+    const std::uint64_t blockOffset = reader.offset();
+    if (!reader.readInt32(length)) return Damage{"opaque block cut short", blockOffset};
+    if (length > 0 && !reader.skip(std::uint64_t(length))) return Damage{"opaque block cut short", blockOffset};
+  }
+
+  const std::uint64_t groupCountOffset = reader.offset();
+  if (!reader.readInt32(set.groupCount)) return Damage{"group count cut short", groupCountOffset};
+  if (set.groupCount < 0) return Damage{"negative group count", groupCountOffset};
+  reserveForClaim(set.groups, set.groupCount, 4, reader);
+  for (std::int32_t g = 0; g < set.groupCount; ++g) {
+    if (auto damage = readGroup(reader, set.groups.emplace_back())) return damage;
+  }
+  // Bytes after the last group are never read.
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::int32_t vertexStrideFor(std::int32_t formatCode, std::int32_t vertexSize) {
+  return formatCode == kFormatCode40ByteSlots ? kSampledVertexStride : vertexSize;
+}
+
+std::int32_t formatKindFor(std::int32_t formatCode) {
+  return formatCode == kFormatCode40ByteSlots || formatCode == kFormatCodeVertexSized ? 2 : 0;
+}
+
+std::string LoadOutcome::reason() const {
+  return problem + " at byte " + std::to_string(offset);
+}
+
+LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set) {
+  const std::optional<Damage> damage = readWholeFile(reader, set);
+  if (!damage && !reader.readError()) return {};
+  // A refused file leaves nothing half-filled behind.
+  set.groupCount = 0;
+  set.groups.clear();
+  if (reader.readError()) return damaged("read error", reader.offset());
+  return damaged(damage->problem, damage->offset);
+}
+
+LoadOutcome MeshSet::load(const std::string& fileName) {
+  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  struct stat status {};
+  if (file != nullptr && (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode))) {
+    std::fclose(file);
+    file = nullptr;
+  }
+  if (file == nullptr) {
+    groupCount = 0;
+    return {LoadStatus::CannotOpen, {}, 0};
+  }
+  printText("Opened . ");
+  LoadOutcome outcome;
+  {
+    ByteReader reader(file);
+    outcome = readMeshSet(reader, *this);
+  }
+  std::fclose(file);
+  if (outcome.status == LoadStatus::Loaded) printText("Loaded . ");
+  return outcome;
+}
+
+}  // namespace lumivex

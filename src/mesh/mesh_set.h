@@ -1,0 +1,90 @@
+#pragma once
+// The loaded mesh file: groups of meshes, each with its vertex slots and its
+// 16-bit triangle-list indices.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumivex {
+
+class ByteReader;
+
+// Leaves new elements uninitialised on resize: array contents always come
+// straight from the file, so zeroing them first would only cost time.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+};
+
+using VertexBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
+using IndexArray = std::vector<std::uint16_t, UninitialisedAllocator<std::uint16_t>>;
+
+inline constexpr std::int32_t kFormatCode40ByteSlots = 1041;  // 0x411
+inline constexpr std::int32_t kFormatCodeVertexSized = 9233;  // 0x2411
+inline constexpr std::int32_t kSampledVertexStride = 40;
+
+struct MeshRecord {
+  std::int32_t vertexSize = 0;    // bytes per vertex record in the file
+  std::int32_t vertexStride = 0;  // bytes per slot in `vertices`
+  std::int32_t formatKind = 0;    // 2 for format codes 1041 and 9233, else 0
+  std::int32_t vertexCount = 0;
+  std::int32_t indexCount = 0;
+  VertexBytes vertices;  // vertexCount * vertexStride bytes
+  IndexArray indices;    // indexCount entries
+};
+
+struct MeshGroup {
+  std::int32_t meshCount = 0;
+  std::vector<MeshRecord> meshes;
+};
+
+enum class LoadStatus {
+  Loaded,
+  CannotOpen,  // missing, unreadable, or a directory
+  Damaged,     // cut short, or a count or length no valid file has
+};
+
+struct LoadOutcome {
+  LoadStatus status = LoadStatus::Loaded;
+  std::string problem;       // set when damaged, e.g. "index array cut short"
+  std::uint64_t offset = 0;  // byte offset in the file where the problem was found
+
+  // "index array cut short at byte 208"
+  std::string reason() const;
+};
+
+class MeshSet {
+ public:
+  std::int32_t groupCount = 0;
+  std::vector<MeshGroup> groups;
+
+  // Opens and reads the whole file; prints "Opened . " once open and
+  // "Loaded . " once everything has been read. Prints nothing else.
+  LoadOutcome load(const std::string& fileName);
+};
+
+// Reads a whole mesh file from `reader` into the empty `set`; prints nothing.
+LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set);
+
+// Format code to slot size and kind.
+std::int32_t vertexStrideFor(std::int32_t formatCode, std::int32_t vertexSize);
+std::int32_t formatKindFor(std::int32_t formatCode);
+
+}  // namespace lumivex

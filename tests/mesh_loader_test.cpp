@@ -1,0 +1,346 @@
+// The mesh loader: valid layouts load exactly; damaged files are refused with
+// a reason and an offset, cheaply, whether they come from a file or a stream.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "mesh/byte_reader.h"
+#include "mesh/mesh_set.h"
+#include "support/allocation_probe.h"
+#include "support/kvx_builder.h"
+#include "support/tool_runner.h"
+
+namespace lumivex {
+namespace {
+
+using testing::KvxBuilder;
+using testing::kvxFile;
+using testing::meshOf;
+using testing::TestMesh;
+using testing::TestVertex;
+
+enum class Source { RegularFile, Stream };
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Loads `bytes` from a regular file (length known) or from a memory stream
+// (length unknown, like a pipe).
+LoadOutcome loadBytes(const std::string& bytes, MeshSet& set, Source source = Source::RegularFile) {
+  std::unique_ptr<std::FILE, FileCloser> file;
+  if (source == Source::RegularFile || bytes.empty()) {
+    file.reset(std::tmpfile());
+    std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+    std::rewind(file.get());
+  } else {
+    file.reset(fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb"));
+  }
+  ByteReader reader(file.get());
+  return readMeshSet(reader, set);
+}
+
+std::vector<TestVertex> threeVertices() {
+  return {{1, 2, 3, 0, 0, 1, 0.1f, 0.2f, 0.0f, 0.0f},
+          {4, 5, 6, 0, 1, 0, 0.3f, 0.4f, 0.5f, 0.0f},
+          {7, 8, 9, 1, 0, 0, 0.5f, 0.6f, 0.0f, 0.5f}};
+}
+
+std::string asString(const VertexBytes& bytes) { return {bytes.begin(), bytes.end()}; }
+
+void expectMeshEquals(const MeshRecord& mesh, const TestMesh& expected) {
+  EXPECT_EQ(mesh.vertexSize, expected.vertexSize);
+  EXPECT_EQ(mesh.vertexCount, expected.vertexCount);
+  EXPECT_EQ(mesh.indexCount, expected.indexCount);
+  EXPECT_EQ(asString(mesh.vertices), expected.vertexBytes);
+  EXPECT_EQ(std::vector<std::uint16_t>(mesh.indices.begin(), mesh.indices.end()), expected.indices);
+}
+
+// The same content after different preambles and with trailing bytes loads the same.
+struct PreambleCase {
+  const char* label;
+  std::string file;
+};
+
+std::string contentAfterPreamble() {
+  return KvxBuilder().int32(1).group({meshOf(threeVertices(), {0, 1, 2, 2, 1})}).data();
+}
+
+class LoaderPreamble : public ::testing::TestWithParam<PreambleCase> {};
+
+TEST_P(LoaderPreamble, LoadsTheSameMeshSet) {
+  for (Source source : {Source::RegularFile, Source::Stream}) {
+    MeshSet set;
+    const LoadOutcome outcome = loadBytes(GetParam().file, set, source);
+    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+    ASSERT_EQ(set.groupCount, 1);
+    ASSERT_EQ(set.groups.size(), 1u);
+    ASSERT_EQ(set.groups[0].meshCount, 1);
+    expectMeshEquals(set.groups[0].meshes[0], meshOf(threeVertices(), {0, 1, 2, 2, 1}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, LoaderPreamble,
+    ::testing::Values(
+        PreambleCase{"Version10", KvxBuilder().preamble(10).data() + contentAfterPreamble()},
+        PreambleCase{"Version9", KvxBuilder().preamble(9).data() + contentAfterPreamble()},
+        PreambleCase{"Version11", KvxBuilder().preamble(11).data() + contentAfterPreamble()},
+        PreambleCase{"Version0", KvxBuilder().preamble(0).data() + contentAfterPreamble()},
+        PreambleCase{"NegativeVersion", KvxBuilder().preamble(-10).data() + contentAfterPreamble()},
+        PreambleCase{"OpaqueBlocks", KvxBuilder().preamble(10, {5, 0, 1}).data() + contentAfterPreamble()},
+        PreambleCase{"NegativeBlockLength", KvxBuilder().preamble(10, {-7}).data() + contentAfterPreamble()},
+        PreambleCase{"NegativeBlockCount",
+                     KvxBuilder().int32(10).filler(29).int32(-3).data() + contentAfterPreamble()},
+        PreambleCase{"TrailingBytes",
+                     KvxBuilder().preamble(9).data() + contentAfterPreamble() + std::string(100, '\xFF')}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Loader, BlockCountSitsAfterTheHeaderBlockOfItsVersion) {
+  // Version 10: block count at 33; version 9: at 32; others: at 4.
+  EXPECT_EQ(KvxBuilder().preamble(10).data().size(), 37u);
+  EXPECT_EQ(KvxBuilder().preamble(9).data().size(), 36u);
+  EXPECT_EQ(KvxBuilder().preamble(7).data().size(), 8u);
+  const std::string version9 = KvxBuilder().preamble(9).data();
+  EXPECT_EQ(version9.substr(32, 4), std::string("\0\0\0\0", 4));
+}
+
+TEST(Loader, SlotRulesFollowTheFormatCode) {
+  std::string records32;   // three 32-byte records
+  std::string records44;   // three 44-byte records
+  std::string records36;   // three 36-byte records
+  for (int n = 0; n < 3; ++n) {
+    for (int b = 0; b < 44; ++b) {
+      const char value = static_cast<char>(n * 50 + b + 1);
+      if (b < 32) records32 += value;
+      if (b < 36) records36 += value;
+      records44 += value;
+    }
+  }
+  TestMesh slots1041Short{"a", 1041, 32, 3, 3, records32, {0, 1, 2}};
+  TestMesh slots1041Long{"b", 1041, 44, 3, 3, records44, {2, 1, 0}};
+  TestMesh other36{"c", 0, 36, 3, 3, records36, {1, 1, 1}};
+  TestMesh exact9233 = meshOf(threeVertices(), {0, 2, 1});
+
+  MeshSet set;
+  const LoadOutcome outcome = loadBytes(kvxFile({{slots1041Short, slots1041Long, other36, exact9233}}), set);
+  ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+  const auto& meshes = set.groups.at(0).meshes;
+  ASSERT_EQ(meshes.size(), 4u);
+
+  struct Expected {
+    std::int32_t stride;
+    std::int32_t kind;
+  };
+  const Expected expected[] = {{40, 2}, {40, 2}, {36, 0}, {40, 2}};
+  for (std::size_t m = 0; m < 4; ++m) {
+    EXPECT_EQ(meshes[m].vertexStride, expected[m].stride) << m;
+    EXPECT_EQ(meshes[m].formatKind, expected[m].kind) << m;
+    EXPECT_EQ(meshes[m].vertices.size(), std::size_t(3 * expected[m].stride)) << m;
+  }
+  for (int n = 0; n < 3; ++n) {
+    const std::string slotShort = asString(meshes[0].vertices).substr(40 * n, 40);
+    EXPECT_EQ(slotShort, records32.substr(32 * n, 32) + std::string(8, '\0')) << "short record " << n;
+    const std::string slotLong = asString(meshes[1].vertices).substr(40 * n, 40);
+    EXPECT_EQ(slotLong, records44.substr(44 * n, 40)) << "long record " << n;
+  }
+  EXPECT_EQ(asString(meshes[2].vertices), records36);
+  EXPECT_EQ(asString(meshes[3].vertices), exact9233.vertexBytes);
+  EXPECT_EQ(meshes[1].indices[0], 2);  // the long records' tails were read past
+}
+
+TEST(Loader, GroupsEmptyMeshesAndNamesOfEveryLength) {
+  TestMesh empty{"", 9233, 40, 0, 0, "", {}};
+  TestMesh longName = meshOf(threeVertices(), {0, 1, 2});
+  longName.name = std::string(1023, 'x');
+  TestMesh noName = meshOf(threeVertices(), {2, 1, 0});
+  noName.name = "";
+  const std::vector<std::vector<TestMesh>> groups = {{longName, empty, noName}, {}, {empty, longName}};
+
+  MeshSet set;
+  ASSERT_EQ(loadBytes(kvxFile(groups), set).status, LoadStatus::Loaded);
+  ASSERT_EQ(set.groupCount, 3);
+  ASSERT_EQ(set.groups.size(), 3u);
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    ASSERT_EQ(set.groups[g].meshCount, std::int32_t(groups[g].size()));
+    ASSERT_EQ(set.groups[g].meshes.size(), groups[g].size());
+    for (std::size_t m = 0; m < groups[g].size(); ++m) expectMeshEquals(set.groups[g].meshes[m], groups[g][m]);
+  }
+}
+
+TEST(Loader, GroupCountZeroEndsTheContent) {
+  MeshSet set;
+  const std::string file = KvxBuilder().preamble(10).int32(0).filler(64, '\x01').data();
+  ASSERT_EQ(loadBytes(file, set).status, LoadStatus::Loaded);
+  EXPECT_EQ(set.groupCount, 0);
+  EXPECT_TRUE(set.groups.empty());
+}
+
+// One version-10 file, one group, one mesh named "mesh": the mesh header starts
+// at 45, the format code at 69, vertex size 73, vertex count 77, index count 81,
+// vertex records at 89.
+std::string oneMeshFile(const TestMesh& mesh) { return kvxFile({{mesh}}); }
+
+TestMesh withCounts(std::int32_t format, std::int32_t vertexSize, std::int32_t vertexCount,
+                    std::int32_t indexCount) {
+  TestMesh mesh;
+  mesh.formatCode = format;
+  mesh.vertexSize = vertexSize;
+  mesh.vertexCount = vertexCount;
+  mesh.indexCount = indexCount;
+  mesh.vertexBytes = std::string(64, '\0');
+  return mesh;
+}
+
+struct DamageCase {
+  const char* label;
+  std::string file;
+  std::string reason;
+};
+
+class LoaderDamage : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(LoaderDamage, IsRefusedWithReasonAndOffset) {
+  for (Source source : {Source::RegularFile, Source::Stream}) {
+    MeshSet set;
+    const LoadOutcome outcome = loadBytes(GetParam().file, set, source);
+    EXPECT_EQ(outcome.status, LoadStatus::Damaged);
+    EXPECT_EQ(outcome.reason(), GetParam().reason);
+    EXPECT_EQ(set.groupCount, 0);
+    EXPECT_TRUE(set.groups.empty());
+  }
+}
+
+std::string withNameLength(std::int32_t length) {
+  return KvxBuilder().preamble(10).int32(1).int32(1).int32(length).filler(200).data();
+}
+
+std::string cutAt(const std::string& file, std::size_t length) { return file.substr(0, length); }
+
+const std::string kValid = oneMeshFile(meshOf(threeVertices(), {0, 1, 2}));  // 89 + 120 + 6 bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    Classes, LoaderDamage,
+    ::testing::Values(
+        DamageCase{"EmptyFile", "", "version cut short at byte 0"},
+        DamageCase{"HeaderBlock", cutAt(kValid, 20), "header block cut short at byte 4"},
+        DamageCase{"BlockCount", cutAt(kValid, 35), "block count cut short at byte 33"},
+        DamageCase{"OpaqueBlock", KvxBuilder().preamble(10).data().substr(0, 33) +
+                                      KvxBuilder().int32(2).int32(3).filler(3).int32(50).filler(10).data(),
+                   "opaque block cut short at byte 44"},
+        DamageCase{"GroupCount", cutAt(kValid, 39), "group count cut short at byte 37"},
+        DamageCase{"MeshCount", cutAt(kValid, 43), "mesh count cut short at byte 41"},
+        DamageCase{"MeshName", cutAt(kValid, 51), "mesh name cut short at byte 49"},
+        DamageCase{"MeshHeader", cutAt(kValid, 80), "mesh header cut short at byte 53"},
+        DamageCase{"VertexRecords", cutAt(kValid, 150), "vertex records cut short at byte 89"},
+        DamageCase{"IndexArray", cutAt(kValid, 213), "index array cut short at byte 209"},
+        DamageCase{"NegativeGroupCount", KvxBuilder().preamble(10).int32(-1).data(),
+                   "negative group count at byte 37"},
+        DamageCase{"NegativeMeshCount", KvxBuilder().preamble(10).int32(1).int32(-2).data(),
+                   "negative mesh count at byte 41"},
+        DamageCase{"NegativeNameLength", withNameLength(-1), "mesh name length outside 0 to 1023 at byte 45"},
+        DamageCase{"NameLength1024", withNameLength(1024), "mesh name length outside 0 to 1023 at byte 45"},
+        DamageCase{"NegativeVertexSize", oneMeshFile(withCounts(9233, -40, 1, 3)),
+                   "negative vertex size at byte 73"},
+        DamageCase{"NegativeVertexCount", oneMeshFile(withCounts(9233, 40, -1, 3)),
+                   "negative vertex count at byte 77"},
+        DamageCase{"NegativeIndexCount", oneMeshFile(withCounts(9233, 40, 1, -3)),
+                   "negative index count at byte 81"},
+        DamageCase{"Format1041WithVertexSize0", oneMeshFile(withCounts(1041, 0, 5, 0)),
+                   "format 1041 mesh with vertex size 0 at byte 73"},
+        DamageCase{"VertexBytesBeyond31Bits", oneMeshFile(withCounts(9233, 40, 53687092, 0)),
+                   "vertex array larger than 2147483647 bytes at byte 77"},
+        DamageCase{"SlotBytesBeyond31Bits", oneMeshFile(withCounts(1041, 1, 53687092, 0)),
+                   "vertex array larger than 2147483647 bytes at byte 77"},
+        DamageCase{"IndexBytesBeyond31Bits", oneMeshFile(withCounts(9233, 40, 0, 1073741824)),
+                   "index array larger than 2147483647 bytes at byte 81"},
+        DamageCase{"HugeClaimInSmallFile", oneMeshFile(withCounts(9233, 40, 50'000'000, 3)),
+                   "vertex records cut short at byte 89"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Loader, LegalEdgesOfTheLimitsStillLoad) {
+  // Vertex size 0 with a format other than 1041 claims no memory; a 1041 mesh
+  // with vertex size 0 and no vertices is empty.
+  for (const TestMesh& mesh : {withCounts(9233, 0, 1000, 0), withCounts(1041, 0, 0, 0)}) {
+    TestMesh noData = mesh;
+    noData.vertexBytes.clear();
+    MeshSet set;
+    const LoadOutcome outcome = loadBytes(oneMeshFile(noData), set);
+    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+    EXPECT_EQ(set.groups[0].meshes[0].vertexCount, mesh.vertexCount);
+    EXPECT_TRUE(set.groups[0].meshes[0].vertices.empty());
+  }
+}
+
+TEST(Loader, EveryCutOfAMultiMeshFileIsDamaged) {
+  std::string records32;
+  for (int b = 0; b < 96; ++b) records32 += static_cast<char>(b);
+  const TestMesh short1041{"short", 1041, 32, 3, 4, records32, {0, 1, 2, 0}};
+  const TestMesh regular = meshOf(threeVertices(), {0, 1, 2, 1, 2, 0});
+  const std::string file =
+      KvxBuilder().preamble(10, {3, -1}).int32(2).group({regular, short1041}).group({short1041, regular}).data();
+  {
+    MeshSet set;
+    ASSERT_EQ(loadBytes(file, set).status, LoadStatus::Loaded);
+  }
+  for (std::size_t length = 0; length < file.size(); ++length) {
+    for (Source source : {Source::RegularFile, Source::Stream}) {
+      MeshSet set;
+      const LoadOutcome outcome = loadBytes(file.substr(0, length), set, source);
+      ASSERT_EQ(outcome.status, LoadStatus::Damaged) << "cut at " << length;
+      EXPECT_LE(outcome.offset, length) << "cut at " << length;
+    }
+  }
+}
+
+TEST(Loader, FalseClaimsInASmallFileCostNoLargeAllocation) {
+  const std::vector<std::string> files = {
+      oneMeshFile(withCounts(9233, 40, 50'000'000, 3)),               // vertices
+      oneMeshFile(withCounts(1041, 1, 50'000'000, 3)),                // 40-byte slots from 1-byte records
+      oneMeshFile(withCounts(9233, 40, 0, 1'000'000'000)),            // indices
+      KvxBuilder().preamble(10).int32(2'000'000'000).filler(40).data(),         // groups
+      KvxBuilder().preamble(10).int32(1).int32(2'000'000'000).filler(60).data(),  // meshes
+  };
+  for (const std::string& file : files) {
+    for (Source source : {Source::RegularFile, Source::Stream}) {
+      testing::resetLargestAllocation();
+      MeshSet set;
+      EXPECT_EQ(loadBytes(file, set, source).status, LoadStatus::Damaged);
+      EXPECT_LT(testing::largestAllocation(), std::size_t{4} << 20);
+    }
+  }
+}
+
+TEST(Loader, MissingFileOrFolderCannotBeOpenedAndPrintsNothing) {
+  testing::TemporaryFolder folder;
+  std::filesystem::create_directory(folder / "folder.kvx");
+  for (const std::string& name : {(folder / "missing.kvx").string(), (folder / "folder.kvx").string()}) {
+    MeshSet set;
+    set.groupCount = 7;
+    ::testing::internal::CaptureStdout();
+    const LoadOutcome outcome = set.load(name);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(outcome.status, LoadStatus::CannotOpen);
+    EXPECT_EQ(set.groupCount, 0);
+  }
+}
+
+TEST(Loader, ProgressTextsOnALoadedAndOnADamagedFile) {
+  testing::TemporaryFolder folder;
+  testing::writeFile(folder / "good.kvx", kValid);
+  testing::writeFile(folder / "cut.kvx", cutAt(kValid, 100));
+  MeshSet good;
+  MeshSet cut;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(good.load((folder / "good.kvx").string()).status, LoadStatus::Loaded);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Opened . Loaded . ");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(cut.load((folder / "cut.kvx").string()).status, LoadStatus::Damaged);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Opened . ");
+}
+
+}  // namespace
+}  // namespace lumivex

@@ -1,0 +1,12 @@
+#pragma once
+// Records the largest single allocation made through operator new, so tests
+// can prove that a small file's false claims cost no large allocation.
+
+#include <cstddef>
+
+namespace lumivex::testing {
+
+void resetLargestAllocation();
+std::size_t largestAllocation();
+
+}  // namespace lumivex::testing
