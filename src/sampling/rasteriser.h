@@ -1,0 +1,42 @@
+#pragma once
+// Lays each triangle into texel space through its second texture-coordinate
+// pair and stores the blended position and unit normal at every texel whose
+// corner point lies in the closed triangle. The last triangle to cover a texel wins.
+
+#include <cstdint>
+
+#include "math/vector3.h"
+#include "mesh/mesh_set.h"
+#include "output/sample_grid.h"
+
+namespace lumivex {
+
+// The 40-byte vertex slot as the sampler reads it.
+struct VertexRecord {
+  Vector3 position;
+  Vector3 normal;
+  float texCoord0[2];  // not read
+  float lightmapU;
+  float lightmapV;
+};
+static_assert(sizeof(VertexRecord) == 40);
+
+// Triangles are index triples 3t, 3t+1, 3t+2; entries after the last whole
+// triple are ignored. A mesh whose slots are not 40 bytes, or a triangle that
+// names a vertex past the end of the mesh, writes nothing.
+void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid);
+
+// A triangle with a non-finite texel-space corner, or of zero area in texel
+// space, writes nothing; texels outside the grid are never addressed.
+void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
+                       LightmapSize size, SampleGrid& grid);
+
+// Inclusive range of columns (or rows) to scan: trunc(min) to trunc(max + 1),
+// clipped to 0..size-1. Empty when first > last.
+struct ScanRange {
+  std::int32_t first;
+  std::int32_t last;
+};
+ScanRange scanRange(float minimum, float maximum, LightmapSize size);
+
+}  // namespace lumivex

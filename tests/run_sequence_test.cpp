@@ -1,0 +1,236 @@
+// Whole runs of the built tool: the progress line, the samples it writes under
+// each kernel family, and every way a run can fail without losing anything.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "mesh/byte_reader.h"
+#include "mesh/mesh_set.h"
+#include "sampling/rasteriser.h"
+#include "support/kernel_family.h"
+#include "support/kvx_builder.h"
+#include "support/tool_runner.h"
+
+namespace lumivex {
+namespace {
+
+using testing::Family;
+using testing::folderEntries;
+using testing::readFile;
+using testing::RunOptions;
+using testing::runProgram;
+using testing::TemporaryFolder;
+using testing::TestMesh;
+using testing::TestVertex;
+using testing::writeFile;
+
+const std::string kBanner = "Lumivex 1.0 : lightmap sample point generator\r\n";
+const std::string kUsage =
+    "Usage : lumivex size inputname [outputname]\r\n"
+    "size       : lightmap resolution : small (128), medium (256) or large (512)\r\n"
+    "inputname  : input file WITHOUT extension\r\n"
+    "outputname : output file WITHOUT extension (optional)\r\n";
+
+std::string namesLines(const std::string& input, const std::string& output) {
+  return kBanner + "Input  : " + input + "\r\n" + "Output : " + output + "\r\n";
+}
+
+const std::string kProgress = "Opened . Loaded . Converted . Saved . \r\n";
+
+// A grid of quads, each quad in its own lightmap cell, with a little overlap
+// at the cell borders so that shared edges occur.
+TestMesh quadGridMesh(int cells, float offsetU, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> jitter(-1.0f, 1.0f);
+  std::vector<TestVertex> vertices;
+  std::vector<std::uint16_t> indices;
+  const float cell = 0.5f / static_cast<float>(cells);
+  for (int y = 0; y < cells; ++y) {
+    for (int x = 0; x < cells; ++x) {
+      const auto base = static_cast<std::uint16_t>(vertices.size());
+      for (int corner = 0; corner < 4; ++corner) {
+        const float cu = offsetU + (x + (corner & 1)) * cell;
+        const float cv = (y + (corner >> 1)) * cell;
+        vertices.push_back({cu * 10 + jitter(random), cv * 10, jitter(random), jitter(random), jitter(random),
+                            1.0f + jitter(random) * 0.5f, 0, 0, cu, cv});
+      }
+      for (int k : {0, 1, 3, 0, 3, 2}) indices.push_back(static_cast<std::uint16_t>(base + k));
+    }
+  }
+  return testing::meshOf(vertices, indices);
+}
+
+// What the library itself produces for `file` at `size` under `family`.
+std::string expectedSamples(const std::string& file, LightmapSize size, Family family) {
+  testing::useKernelFamily(family);
+  std::FILE* stream = fmemopen(const_cast<char*>(file.data()), file.size(), "rb");
+  MeshSet set;
+  {
+    ByteReader reader(stream);
+    EXPECT_EQ(readMeshSet(reader, set).status, LoadStatus::Loaded);
+  }
+  std::fclose(stream);
+  SampleGrid grid = makeSampleGrid(size);
+  if (set.groupCount > 0) {
+    for (const MeshRecord& mesh : set.groups[0].meshes) rasteriseMesh(mesh, size, grid);
+  }
+  testing::useRealKernelProbes();
+  const std::vector<std::uint8_t> bytes = encodeSamplesFile(grid);
+  return {bytes.begin(), bytes.end()};
+}
+
+std::uint64_t fnv1a(const std::string& bytes) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char byte : bytes) hash = (hash ^ byte) * 0x100000001b3ull;
+  return hash;
+}
+
+const std::string kTwoMeshFile = testing::kvxFile({{quadGridMesh(6, 0.0f, 1), quadGridMesh(5, 0.5f, 2)}});
+
+struct FamilyRun {
+  Family family;
+  RunOptions options;
+};
+
+TEST(Run, ConvertsUnderEachKernelFamily) {
+  const FamilyRun runs[] = {
+      {Family::Baseline, {{{"LUMIVEX_DISABLE_SIMD", "1"}}}},
+      {Family::Baseline, {{{"LUMIVEX_DISABLE_SIMD", "0"}, {"LUMIVEX_DISABLE_KERNEL_SIMD", "1"}}}},
+      {Family::Simd, {}},
+      {Family::Simd, {{{"LUMIVEX_DISABLE_SIMD", "1"}, {"LUMIVEX_DISABLE_KERNEL_SIMD", "0"}}}},
+  };
+  for (const FamilyRun& run : runs) {
+    for (const auto& [keyword, size] : {std::pair{"small", 128}, std::pair{"large", 512}}) {
+      TemporaryFolder folder;
+      writeFile(folder / "mesh.kvx", kTwoMeshFile);
+      const auto result = runProgram(LUMIVEX_BINARY, {keyword, "mesh"}, folder.path(), run.options);
+      EXPECT_EQ(result.exitCode, 0);
+      EXPECT_EQ(result.standardOutput, namesLines("mesh.kvx", "mesh.samples") + kProgress);
+      EXPECT_EQ(result.standardError, "");
+      EXPECT_EQ(folderEntries(folder.path()), (std::vector<std::string>{"lumivex.log", "mesh.kvx", "mesh.samples"}));
+      EXPECT_EQ(readFile(folder / "lumivex.log"), "");
+      const std::string samples = readFile(folder / "mesh.samples");
+      EXPECT_EQ(samples.size(), 8u + 24u * size * size);
+      EXPECT_TRUE(samples == expectedSamples(kTwoMeshFile, size, run.family))
+          << testing::familyName(run.family) << " " << keyword;
+    }
+  }
+}
+
+TEST(Run, BaselineOutputIsStable) {
+  // Golden hash of a whole output: catches any drift in the baseline arithmetic.
+  TemporaryFolder folder;
+  writeFile(folder / "mesh.kvx", kTwoMeshFile);
+  const auto result =
+      runProgram(LUMIVEX_BINARY, {"medium", "mesh", "out"}, folder.path(), {{{"LUMIVEX_DISABLE_SIMD", "1"}}});
+  ASSERT_EQ(result.exitCode, 0);
+  EXPECT_EQ(fnv1a(readFile(folder / "out.samples")), 0xf4ff3fa2f925e3cdull);
+}
+
+TEST(Run, OnlyTheFirstGroupIsSampledAndEmptySetsGiveZeroSamples) {
+  struct Case {
+    const char* label;
+    std::string file;
+    std::string sameAs;  // a file whose output must be identical
+  };
+  const TestMesh first = quadGridMesh(4, 0.0f, 3);
+  const TestMesh second = quadGridMesh(4, 0.5f, 4);
+  const Case cases[] = {
+      {"TwoGroups", testing::kvxFile({{first}, {second}}), testing::kvxFile({{first}})},
+      {"NoGroups", testing::kvxFile({}), ""},
+      {"FirstGroupEmpty", testing::kvxFile({{}, {second}}), ""},
+  };
+  for (const Case& c : cases) {
+    TemporaryFolder folder;
+    writeFile(folder / "mesh.kvx", c.file);
+    const auto result = runProgram(LUMIVEX_BINARY, {"small", "mesh"}, folder.path());
+    EXPECT_EQ(result.exitCode, 0) << c.label;
+    EXPECT_EQ(result.standardOutput, namesLines("mesh.kvx", "mesh.samples") + kProgress) << c.label;
+    const std::string samples = readFile(folder / "mesh.samples");
+    if (c.sameAs.empty()) {
+      EXPECT_EQ(samples.size(), 393224u) << c.label;
+      EXPECT_EQ(samples.find_first_not_of('\0', 8), std::string::npos) << c.label;
+    } else {
+      EXPECT_TRUE(samples == expectedSamples(c.sameAs, 128, Family::Simd)) << c.label;
+    }
+  }
+}
+
+struct FailureCase {
+  const char* label;
+  std::string input;                  // written as mesh.kvx unless empty
+  std::vector<std::string> arguments;
+  RunOptions options;
+  int exitCode;
+  std::string standardOutput;
+};
+
+class RunFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(RunFailure, ReportsAndLeavesExistingOutputAlone) {
+  const FailureCase& c = GetParam();
+  TemporaryFolder folder;
+  if (!c.input.empty()) writeFile(folder / "mesh.kvx", c.input);
+  writeFile(folder / "plain", "a regular file");
+  const std::string earlier(1000, '\x42');
+  writeFile(folder / "out.samples", earlier);
+  const auto before = folderEntries(folder.path());
+
+  const auto result = runProgram(LUMIVEX_BINARY, c.arguments, folder.path(), c.options);
+
+  EXPECT_EQ(result.exitCode, c.exitCode);
+  EXPECT_EQ(result.standardOutput, c.standardOutput);
+  EXPECT_EQ(result.standardError, "");
+  auto expectedEntries = before;
+  if (c.input.empty() || std::find(before.begin(), before.end(), "lumivex.log") == before.end()) {
+    expectedEntries.push_back("lumivex.log");
+    std::sort(expectedEntries.begin(), expectedEntries.end());
+  }
+  EXPECT_EQ(folderEntries(folder.path()), expectedEntries) << "no temporary or partial file is left";
+  EXPECT_TRUE(readFile(folder / "out.samples") == earlier);
+}
+
+const std::string kValidFile = testing::kvxFile({{quadGridMesh(3, 0.0f, 5)}});
+const std::string kOpenLine = "Opened . Loaded . Converted . \r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunFailure,
+    ::testing::Values(
+        FailureCase{"MissingInput", "", {"small", "mesh", "out"}, {}, 102,
+                    namesLines("mesh.kvx", "out.samples") + "Error : Unable to open input file : mesh.kvx\r\n" +
+                        kUsage},
+        FailureCase{"DamagedInput", kValidFile.substr(0, kValidFile.size() - 1), {"small", "mesh", "out"}, {}, 102,
+                    namesLines("mesh.kvx", "out.samples") +
+                        "Opened . \r\nError : Damaged input file : mesh.kvx (index array cut short at byte " +
+                        std::to_string(kValidFile.size() - 2 * 54) + ")\r\n" + kUsage},
+        FailureCase{"MissingOutputFolder", kValidFile, {"small", "mesh", "nowhere/out"}, {}, 103,
+                    namesLines("mesh.kvx", "nowhere/out.samples") + kOpenLine +
+                        "Error : Unable to write output file : nowhere/out.samples\r\n" + kUsage},
+        FailureCase{"OutputThroughARegularFile", kValidFile, {"small", "mesh", "plain/out"}, {}, 103,
+                    namesLines("mesh.kvx", "plain/out.samples") + kOpenLine +
+                        "Error : Unable to write output file : plain/out.samples\r\n" + kUsage},
+        FailureCase{"DeviceFullWhileWriting", kValidFile, {"large", "mesh", "out"}, {{}, 100'000}, 103,
+                    namesLines("mesh.kvx", "out.samples") + kOpenLine +
+                        "Error : Unable to write output file : out.samples\r\n" + kUsage}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(Run, OutOfMemoryStopsInOrder) {
+  // 40 meshes of 65,535 vertices: about 100 MB of vertex slots, more than the
+  // address space the run is given.
+  std::vector<TestVertex> vertices(65535);
+  const TestMesh big = testing::meshOf(vertices, {0, 1, 2});
+  TemporaryFolder folder;
+  writeFile(folder / "mesh.kvx", testing::kvxFile({std::vector<TestMesh>(40, big)}));
+  const auto result = runProgram(LUMIVEX_BINARY, {"small", "mesh"}, folder.path(), {{}, -1, 96ll << 20});
+  EXPECT_EQ(result.exitCode, 103);
+  EXPECT_EQ(result.standardOutput,
+            namesLines("mesh.kvx", "mesh.samples") + "Opened . \r\nError : Not enough memory\r\n" + kUsage);
+  EXPECT_EQ(folderEntries(folder.path()), (std::vector<std::string>{"lumivex.log", "mesh.kvx"}));
+}
+#endif
+
+}  // namespace
+}  // namespace lumivex
