@@ -8,33 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "mesh/array_allocator.h"
+
 namespace lumivex {
 
 class ByteReader;
 
-// Leaves new elements uninitialised on resize: array contents always come
-// straight from the file, so zeroing them first would only cost time.
-template <typename T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  UninitialisedAllocator() = default;
-  template <typename U>
-  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
-  template <typename U>
-  void construct(U* place) noexcept {
-    ::new (static_cast<void*>(place)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* place, Args&&... args) {
-    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-  }
-};
-
-using VertexBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
-using IndexArray = std::vector<std::uint16_t, UninitialisedAllocator<std::uint16_t>>;
+using VertexBytes = std::vector<std::uint8_t, ArrayAllocator<std::uint8_t>>;
+using IndexArray = std::vector<std::uint16_t, ArrayAllocator<std::uint16_t>>;
 
 inline constexpr std::int32_t kFormatCode40ByteSlots = 1041;  // 0x411
 inline constexpr std::int32_t kFormatCodeVertexSized = 9233;  // 0x2411

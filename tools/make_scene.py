@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Generates large benchmark scenes as .kvx files.
+
+  packed   1,000,000 triangles: quads of two triangles, each quad in its own cell
+           of a non-overlapping lightmap layout, in meshes of at most 65,535 vertices
+  overlap  20,000 triangles whose lightmap quads are 5-30 % of the map wide and
+           overlap heavily
+  big      a few hundred triangles each covering a large part of the map
+
+Usage: python3 tools/make_scene.py KIND OUTPUT.kvx [TRIANGLES]
+"""
+import array
+import math
+import random
+import struct
+import sys
+
+
+def write_kvx(path, meshes):
+    """meshes: list of (vertex floats as array('f'), indices as array('H'))."""
+    with open(path, "wb") as out:
+        out.write(struct.pack("<i", 10) + bytes(29) + struct.pack("<ii", 0, 1))
+        out.write(struct.pack("<i", len(meshes)))
+        for number, (vertices, indices) in enumerate(meshes):
+            name = f"mesh{number}".encode()
+            out.write(struct.pack("<i", len(name)) + name + bytes(16))
+            out.write(struct.pack("<iiiii", 9233, 40, len(vertices) // 10, len(indices), 0))
+        for vertices, indices in meshes:
+            if sys.byteorder != "little":
+                vertices.byteswap()
+                indices.byteswap()
+            out.write(vertices.tobytes())
+            out.write(indices.tobytes())
+
+
+def quad_mesh(quads, rng):
+    """quads: list of (u0, v0, width, height); returns one mesh of them."""
+    vertices = array.array("f")
+    indices = array.array("H")
+    for u0, v0, w, h in quads:
+        base = len(vertices) // 10
+        height = rng.uniform(-1.0, 1.0)
+        for corner in range(4):
+            u = u0 + w * (corner & 1)
+            v = v0 + h * (corner >> 1)
+            nx, ny = rng.uniform(-0.3, 0.3), rng.uniform(-0.3, 0.3)
+            vertices.extend((u * 100.0, v * 100.0, height, nx, ny, 1.0, u, v, u, v))
+        indices.extend((base, base + 1, base + 3, base, base + 3, base + 2))
+    return vertices, indices
+
+
+def split_into_meshes(quads, rng, quads_per_mesh=16383):
+    return [quad_mesh(quads[i:i + quads_per_mesh], rng) for i in range(0, len(quads), quads_per_mesh)]
+
+
+def packed(triangles, rng):
+    quad_count = triangles // 2
+    cells = math.ceil(math.sqrt(quad_count))
+    cell = 1.0 / cells
+    quads = []
+    for k in range(quad_count):
+        cx, cy = k % cells, k // cells
+        quads.append((cx * cell + cell * 0.1, cy * cell + cell * 0.1, cell * 0.8, cell * 0.8))
+    return split_into_meshes(quads, rng)
+
+
+def overlap(triangles, rng):
+    quads = []
+    for _ in range(triangles // 2):
+        w = rng.uniform(0.05, 0.30)
+        h = rng.uniform(0.05, 0.30)
+        quads.append((rng.uniform(0.0, 1.0 - w), rng.uniform(0.0, 1.0 - h), w, h))
+    return split_into_meshes(quads, rng)
+
+
+def big(triangles, rng):
+    quads = []
+    for _ in range(triangles // 2):
+        w = rng.uniform(0.5, 1.0)
+        h = rng.uniform(0.5, 1.0)
+        quads.append((rng.uniform(0.0, 1.0 - w), rng.uniform(0.0, 1.0 - h), w, h))
+    return split_into_meshes(quads, rng)
+
+
+KINDS = {"packed": (packed, 1_000_000), "overlap": (overlap, 20_000), "big": (big, 300)}
+
+
+def main():
+    if len(sys.argv) < 3 or sys.argv[1] not in KINDS:
+        sys.exit(__doc__)
+    make, default_triangles = KINDS[sys.argv[1]]
+    triangles = int(sys.argv[3]) if len(sys.argv) > 3 else default_triangles
+    write_kvx(sys.argv[2], make(triangles, random.Random(1)))
+
+
+if __name__ == "__main__":
+    main()
