@@ -298,15 +298,20 @@ MeshRecord randomMesh(std::mt19937& random, int triangleCount) {
 
 TEST_P(Rasteriser, MatchesThePlainPerTexelAlgorithm) {
   std::mt19937 random(2024);
-  for (int trial = 0; trial < 8; ++trial) {
-    const MeshRecord mesh = randomMesh(random, 400);
+  for (int trial = 0; trial < 4; ++trial) {
+    // Several meshes, so that later meshes must win over earlier ones, split
+    // across one, two and three threads.
+    const std::vector<MeshRecord> meshes = {randomMesh(random, 400), randomMesh(random, 50), randomMesh(random, 300)};
     for (LightmapSize size : {128, 256}) {
       SampleGrid expected = makeSampleGrid(size);
-      testing::referenceRasteriseMesh(mesh, size, expected);
-      const SampleGrid actual = rasterised(mesh, size);
-      ASSERT_EQ(std::memcmp(actual.samples.data(), expected.samples.data(), actual.samples.size() * sizeof(Sample)),
-                0)
-          << "trial " << trial << " size " << size;
+      for (const MeshRecord& mesh : meshes) testing::referenceRasteriseMesh(mesh, size, expected);
+      for (std::size_t threads : {1u, 2u, 3u}) {
+        SampleGrid actual = makeSampleGrid(size);
+        rasteriseMeshes(meshes, size, actual, threads);
+        ASSERT_EQ(
+            std::memcmp(actual.samples.data(), expected.samples.data(), actual.samples.size() * sizeof(Sample)), 0)
+            << "trial " << trial << " size " << size << " threads " << threads;
+      }
     }
   }
 }

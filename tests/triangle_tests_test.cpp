@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <bit>
 #include <limits>
+#include <random>
 
 #include "sampling/triangle_tests.h"
 #include "support/kernel_family.h"
@@ -82,6 +84,42 @@ TEST(SameSide, MixedRoundingOfTheTwoCrossProducts) {
   EXPECT_FALSE(sameSide({0, -1, 0}, {0, 1e-30f, 0}, a, b));
   EXPECT_TRUE(sameSide({0, 1, 0}, {5, 2, 0}, a, b));
   EXPECT_FALSE(sameSide({0, 1, 0}, {5, -2, 0}, a, b));
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// The in-plane forms must equal the general ones bit for bit for points with
+// z = 0, including extreme, tiny, zero and coincident coordinates.
+TEST(InPlaneForms, EqualTheGeneralTestsForPlanarPoints) {
+  std::mt19937 random(99);
+  const float special[] = {0.0f, -0.0f, 1.0f, -3.5f, 1e-30f, -1e-38f, 1e-45f, 3e38f, -3e38f, 1e20f, 511.0f, 0.1f};
+  std::uniform_int_distribution<int> pickSpecial(0, 11);
+  std::uniform_real_distribution<float> ordinary(-600.0f, 600.0f);
+  const auto coordinate = [&] {
+    return random() % 3 == 0 ? special[pickSpecial(random)] : ordinary(random);
+  };
+  for (testing::Family family : {testing::Family::Baseline, testing::Family::Simd}) {
+    testing::useKernelFamily(family);
+    for (int k = 0; k < 200000; ++k) {
+      const Vector3 a = {coordinate(), coordinate(), 0}, b = {coordinate(), coordinate(), 0};
+      const Vector3 reference = {coordinate(), coordinate(), 0}, p = {coordinate(), coordinate(), 0};
+      const SideTest side = sideTest(reference, a, b);
+      ASSERT_EQ(onReferenceSideInPlane(side, p.x, p.y), onReferenceSide(side, p));
+      const MeasuredLine line = measuredLine(a, b);
+      const double general = distanceFromLine(line, p);
+      const double inPlane = distanceFromLineInPlane(line, p.x, p.y);
+      if (std::isnan(general)) {
+        ASSERT_TRUE(std::isnan(inPlane));
+      } else {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(inPlane), std::bit_cast<std::uint64_t>(general));
+      }
+    }
+  }
+  testing::useRealKernelProbes();
 }
 
 }  // namespace

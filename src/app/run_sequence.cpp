@@ -35,7 +35,7 @@ int convert(const RunRequest& request) {
   SampleGrid grid = makeSampleGrid(request.size);
   // Only the first group is sampled.
   if (meshSet.groupCount > 0) {
-    for (const MeshRecord& mesh : meshSet.groups.front().meshes) rasteriseMesh(mesh, request.size, grid);
+    rasteriseMeshes(meshSet.groups.front().meshes, request.size, grid);
   }
   printText("Converted . ");
 

@@ -1,10 +1,16 @@
 #include "sampling/rasteriser.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "math/kernel.h"
+#include "math/kernel_dispatch.h"
 #include "sampling/triangle_tests.h"
 
 namespace lumivex {
@@ -28,6 +34,195 @@ bool hasZeroArea(const Vector3& t0, const Vector3& t1, const Vector3& t2) {
   return area == 0.0;
 }
 
+// Which texels already hold their final sample: one bit per texel, row by row.
+class SettledTexels {
+ public:
+  explicit SettledTexels(LightmapSize size)
+      : wordsPerRow_(static_cast<std::size_t>(size + 63) / 64),
+        words_(wordsPerRow_ * static_cast<std::size_t>(size), 0),
+        unsettled_(static_cast<std::size_t>(size) * static_cast<std::size_t>(size)) {}
+
+  bool allSettled() const { return unsettled_ == 0; }
+  bool isSettled(std::int32_t col, std::int32_t row) const {
+    return (words_[wordIndex(col, row)] >> (col & 63) & 1u) != 0;
+  }
+  void settle(std::int32_t col, std::int32_t row) {
+    words_[wordIndex(col, row)] |= std::uint64_t{1} << (col & 63);
+    --unsettled_;
+  }
+  // The unsettled columns of [first, last] in one row, 64 at a time.
+  template <typename Visit>
+  void forEachUnsettled(std::int32_t row, ScanRange cols, Visit&& visit) const {
+    for (std::int32_t base = cols.first & ~63; base <= cols.last; base += 64) {
+      std::uint64_t open = ~words_[wordIndex(base, row)];
+      if (cols.first > base) open &= ~std::uint64_t{0} << (cols.first - base);
+      if (cols.last - base < 63) open &= ~(~std::uint64_t{0} << (cols.last - base + 1));
+      while (open != 0) {
+        visit(base + std::countr_zero(open));
+        open &= open - 1;
+      }
+    }
+  }
+
+ private:
+  std::size_t wordIndex(std::int32_t col, std::int32_t row) const {
+    return static_cast<std::size_t>(row) * wordsPerRow_ + static_cast<std::size_t>(col) / 64;
+  }
+  std::size_t wordsPerRow_;
+  std::vector<std::uint64_t> words_;
+  std::size_t unsettled_;
+};
+
+// One triangle laid into texel space, with everything that does not depend on
+// the texel computed once. Sampling a texel gives exactly the bits of
+// pointInTriangle, barycentricWeights, barycentricCombine and normaliseVector3
+// applied to it one by one (texel space is the plane z = 0, so the in-plane
+// forms of the tests apply).
+class TexelTriangle {
+ public:
+  // Empty for triangles that write nothing: a non-finite corner or zero area.
+  static std::optional<TexelTriangle> layOut(const VertexRecord& v0, const VertexRecord& v1,
+                                              const VertexRecord& v2, LightmapSize size) {
+    const float s = static_cast<float>(size);
+    const Vector3 t0 = {s * v0.lightmapU, s * v0.lightmapV, 0.0f};
+    const Vector3 t1 = {s * v1.lightmapU, s * v1.lightmapV, 0.0f};
+    const Vector3 t2 = {s * v2.lightmapU, s * v2.lightmapV, 0.0f};
+    if (!isFinite(t0) || !isFinite(t1) || !isFinite(t2) || hasZeroArea(t0, t1, t2)) return std::nullopt;
+    return TexelTriangle(v0, v1, v2, t0, t1, t2, size);
+  }
+
+  ScanRange cols() const { return cols_; }
+  ScanRange rows() const { return rows_; }
+
+  // Stores the texel's sample and returns true when its corner point is
+  // covered with finite weights; otherwise leaves the grid alone.
+  bool sample(std::int32_t col, std::int32_t row, SampleGrid& grid) {
+    const float x = static_cast<float>(col);
+    const float y = static_cast<float>(row);
+    if (!covers(x, y)) return false;
+
+    if (!lines_) lines_ = measureHeights();
+    const Lines& lines = *lines_;
+    // w1 and w2 as barycentricWeights forms them.
+    const float w1 = static_cast<float>(distanceFromLineInPlane(lines.edge02, x, y) / double{lines.height1});
+    const float w2 = static_cast<float>(distanceFromLineInPlane(lines.edge01, x, y) / double{lines.height2});
+    if (!std::isfinite(w1) || !std::isfinite(w2)) return false;
+
+    Sample& cell = grid.samples[cellIndex(grid, col, row)];
+    barycentricCombine(&cell.position, &v0_.position, &v1_.position, &v2_.position, w1, w2);
+    barycentricCombine(&cell.normal, &v0_.normal, &v1_.normal, &v2_.normal, w1, w2);
+    normaliseVector3(&cell.normal, &cell.normal);
+    return true;
+  }
+
+ private:
+  struct Lines {
+    MeasuredLine edge02;  // from V0 to V2: w1 is the distance from it over V1's height
+    MeasuredLine edge01;  // from V0 to V1: w2 likewise with V2
+    float height1;
+    float height2;
+  };
+
+  TexelTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, Vector3 t0, Vector3 t1,
+                Vector3 t2, LightmapSize size)
+      : v0_(v0),
+        v1_(v1),
+        v2_(v2),
+        t0_(t0),
+        t1_(t1),
+        t2_(t2),
+        cols_(scanRange(std::min({t0.x, t1.x, t2.x}), std::max({t0.x, t1.x, t2.x}), size)),
+        rows_(scanRange(std::min({t0.y, t1.y, t2.y}), std::max({t0.y, t1.y, t2.y}), size)) {}
+
+  // pointInTriangle's three tests in its order; set up at the first texel.
+  bool covers(float x, float y) {
+    if (!sides_[0]) {
+      sides_[0] = sideTest(t0_, t1_, t2_);
+      sides_[1] = sideTest(t1_, t0_, t2_);
+      sides_[2] = sideTest(t2_, t0_, t1_);
+    }
+    return onReferenceSideInPlane(*sides_[0], x, y) && onReferenceSideInPlane(*sides_[1], x, y) &&
+           onReferenceSideInPlane(*sides_[2], x, y);
+  }
+
+  // The heights need kernel calls, so they wait for the first covered texel.
+  Lines measureHeights() const {
+    Lines lines{measuredLine(t0_, t2_), measuredLine(t0_, t1_), 0.0f, 0.0f};
+    lines.height1 = static_cast<float>(distanceFromLineInPlane(lines.edge02, t1_.x, t1_.y));
+    lines.height2 = static_cast<float>(distanceFromLineInPlane(lines.edge01, t2_.x, t2_.y));
+    return lines;
+  }
+
+  VertexRecord v0_, v1_, v2_;
+  Vector3 t0_, t1_, t2_;
+  ScanRange cols_, rows_;
+  std::optional<SideTest> sides_[3];
+  std::optional<Lines> lines_;
+};
+
+bool isSampled(const MeshRecord& mesh) { return mesh.vertexStride == kSampledVertexStride; }
+
+std::size_t triangleCount(const MeshRecord& mesh) {
+  if (!isSampled(mesh)) return 0;
+  // The remainder takes the sign of indexCount, so any count below 3 gives n <= 0.
+  const std::int32_t n = mesh.indexCount - mesh.indexCount % 3;
+  return n > 0 ? static_cast<std::size_t>(n / 3) : 0;
+}
+
+// Position of a triangle in the run's order: mesh, then triangle within it.
+struct TrianglePosition {
+  std::size_t mesh;
+  std::size_t triangle;
+};
+
+// Rasterises the triangles from `begin` up to (not including) `end`, last
+// first, into `grid`, settling each texel at the last triangle that stores a
+// sample there.
+void rasteriseBackwards(std::span<const MeshRecord> meshes, TrianglePosition begin, TrianglePosition end,
+                        LightmapSize size, SampleGrid& grid, SettledTexels& settled) {
+  TrianglePosition at = end;
+  while (!settled.allSettled()) {
+    // Step back one triangle.
+    while (at.triangle == 0) {
+      if (at.mesh == begin.mesh) return;
+      --at.mesh;
+      at.triangle = triangleCount(meshes[at.mesh]);
+    }
+    --at.triangle;
+    if (at.mesh == begin.mesh && at.triangle < begin.triangle) return;
+
+    const MeshRecord& mesh = meshes[at.mesh];
+    const std::size_t vertexCount = static_cast<std::size_t>(std::max(mesh.vertexCount, 0));
+    const std::uint16_t i0 = mesh.indices[3 * at.triangle];
+    const std::uint16_t i1 = mesh.indices[3 * at.triangle + 1];
+    const std::uint16_t i2 = mesh.indices[3 * at.triangle + 2];
+    if (i0 >= vertexCount || i1 >= vertexCount || i2 >= vertexCount) continue;
+
+    std::optional<TexelTriangle> triangle =
+        TexelTriangle::layOut(vertexAt(mesh, i0), vertexAt(mesh, i1), vertexAt(mesh, i2), size);
+    if (!triangle) continue;
+    const ScanRange rows = triangle->rows();
+    const ScanRange cols = triangle->cols();
+    for (std::int32_t row = rows.first; row <= rows.last; ++row) {
+      settled.forEachUnsettled(row, cols, [&](std::int32_t col) {
+        if (triangle->sample(col, row, grid)) settled.settle(col, row);
+      });
+    }
+  }
+}
+
+// Below this many triangles a second thread costs more than it saves.
+constexpr std::size_t kTrianglesPerExtraThread = std::size_t{1} << 15;
+
+TrianglePosition positionOf(std::span<const MeshRecord> meshes, std::size_t ordinal) {
+  std::size_t mesh = 0;
+  while (mesh < meshes.size() && ordinal >= triangleCount(meshes[mesh])) {
+    ordinal -= triangleCount(meshes[mesh]);
+    ++mesh;
+  }
+  return {mesh, ordinal};
+}
+
 }  // namespace
 
 ScanRange scanRange(float minimum, float maximum, LightmapSize size) {
@@ -41,47 +236,65 @@ ScanRange scanRange(float minimum, float maximum, LightmapSize size) {
 
 void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                        LightmapSize size, SampleGrid& grid) {
-  const float s = static_cast<float>(size);
-  const Vector3 t0 = {s * v0.lightmapU, s * v0.lightmapV, 0.0f};
-  const Vector3 t1 = {s * v1.lightmapU, s * v1.lightmapV, 0.0f};
-  const Vector3 t2 = {s * v2.lightmapU, s * v2.lightmapV, 0.0f};
-  if (!isFinite(t0) || !isFinite(t1) || !isFinite(t2) || hasZeroArea(t0, t1, t2)) return;
-
-  const ScanRange cols = scanRange(std::min({t0.x, t1.x, t2.x}), std::max({t0.x, t1.x, t2.x}), size);
-  const ScanRange rows = scanRange(std::min({t0.y, t1.y, t2.y}), std::max({t0.y, t1.y, t2.y}), size);
-
-  for (std::int32_t row = rows.first; row <= rows.last; ++row) {
-    for (std::int32_t col = cols.first; col <= cols.last; ++col) {
-      const Vector3 corner = {static_cast<float>(col), static_cast<float>(row), 0.0f};
-      if (!pointInTriangle(corner, t0, t1, t2)) continue;
-
-      float w1 = 0.0f;
-      float w2 = 0.0f;
-      barycentricWeights(corner, t0, t1, t2, w1, w2);
-      if (!std::isfinite(w1) || !std::isfinite(w2)) continue;
-
-      Sample sample;
-      barycentricCombine(&sample.position, &v0.position, &v1.position, &v2.position, w1, w2);
-      barycentricCombine(&sample.normal, &v0.normal, &v1.normal, &v2.normal, w1, w2);
-      normaliseVector3(&sample.normal, &sample.normal);
-      grid.samples[cellIndex(grid, col, row)] = sample;
+  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(v0, v1, v2, size);
+  if (!triangle) return;
+  // Rows outer, columns inner; within one triangle the order changes nothing.
+  for (std::int32_t row = triangle->rows().first; row <= triangle->rows().last; ++row) {
+    for (std::int32_t col = triangle->cols().first; col <= triangle->cols().last; ++col) {
+      triangle->sample(col, row, grid);
     }
   }
 }
 
 void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid) {
-  if (mesh.vertexStride != kSampledVertexStride) return;
-  // The remainder takes the sign of indexCount, so any count below 3 gives n <= 0.
-  const std::int32_t n = mesh.indexCount - mesh.indexCount % 3;
-  if (n <= 0) return;
-  const std::size_t triangleCount = static_cast<std::size_t>(n / 3);
-  const std::size_t vertexCount = static_cast<std::size_t>(std::max(mesh.vertexCount, 0));
-  for (std::size_t t = 0; t < triangleCount; ++t) {
-    const std::uint16_t i0 = mesh.indices[3 * t];
-    const std::uint16_t i1 = mesh.indices[3 * t + 1];
-    const std::uint16_t i2 = mesh.indices[3 * t + 2];
-    if (i0 >= vertexCount || i1 >= vertexCount || i2 >= vertexCount) continue;
-    rasteriseTriangle(vertexAt(mesh, i0), vertexAt(mesh, i1), vertexAt(mesh, i2), size, grid);
+  rasteriseMeshes(std::span<const MeshRecord>(&mesh, 1), size, grid);
+}
+
+void rasteriseMeshes(std::span<const MeshRecord> meshes, LightmapSize size, SampleGrid& grid, std::size_t threads) {
+  std::size_t total = 0;
+  for (const MeshRecord& mesh : meshes) total += triangleCount(mesh);
+  if (total == 0) return;
+
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  std::size_t workers = std::min({cores, std::size_t{8}, 1 + total / kTrianglesPerExtraThread});
+  if (threads > 0) workers = std::min(threads, total);
+  const TrianglePosition end = {meshes.size(), 0};
+  if (workers == 1) {
+    SettledTexels settled(size);
+    rasteriseBackwards(meshes, {0, 0}, end, size, grid, settled);
+    return;
+  }
+
+  // Each worker takes one stretch of the triangles. The last stretch writes
+  // straight into the grid; the others into grids of their own, merged below
+  // so that a later stretch's sample always wins.
+  initialiseKernelTable();  // once, before any thread calls the kernel
+  std::vector<SampleGrid> ownGrids;
+  std::vector<SettledTexels> settled;
+  for (std::size_t w = 0; w + 1 < workers; ++w) ownGrids.push_back(makeSampleGrid(size));
+  for (std::size_t w = 0; w < workers; ++w) settled.emplace_back(size);
+  {
+    std::vector<std::jthread> running;
+    for (std::size_t w = 0; w < workers; ++w) {
+      const TrianglePosition from = positionOf(meshes, total * w / workers);
+      const TrianglePosition to = w + 1 == workers ? end : positionOf(meshes, total * (w + 1) / workers);
+      SampleGrid& target = w + 1 == workers ? grid : ownGrids[w];
+      const auto work = [&, from, to, w] { rasteriseBackwards(meshes, from, to, size, target, settled[w]); };
+      try {
+        running.emplace_back(work);
+      } catch (const std::system_error&) {
+        work();  // no thread to be had: do this stretch here
+      }
+    }
+  }
+  for (std::size_t w = workers - 1; w-- > 0;) {
+    for (std::int32_t row = 0; row < size; ++row) {
+      for (std::int32_t col = 0; col < size; ++col) {
+        if (settled.back().isSettled(col, row) || !settled[w].isSettled(col, row)) continue;
+        grid.samples[cellIndex(grid, col, row)] = ownGrids[w].samples[cellIndex(grid, col, row)];
+        settled.back().settle(col, row);
+      }
+    }
   }
 }
 

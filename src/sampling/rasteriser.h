@@ -4,6 +4,7 @@
 // corner point lies in the closed triangle. The last triangle to cover a texel wins.
 
 #include <cstdint>
+#include <span>
 
 #include "math/vector3.h"
 #include "mesh/mesh_set.h"
@@ -20,6 +21,14 @@ struct VertexRecord {
   float lightmapV;
 };
 static_assert(sizeof(VertexRecord) == 40);
+
+// Rasterises `meshes` in order, triangle by triangle, exactly as calling
+// rasteriseMesh on each in turn would. Because the last writer wins, it works
+// from the last triangle back and skips texels already settled, and it splits
+// large inputs across the processor's cores; the result is the same to the bit.
+// `threads` = 0 chooses the number of threads from the work and the machine.
+void rasteriseMeshes(std::span<const MeshRecord> meshes, LightmapSize size, SampleGrid& grid,
+                     std::size_t threads = 0);
 
 // Triangles are index triples 3t, 3t+1, 3t+2; entries after the last whole
 // triple are ignored. A mesh whose slots are not 40 bytes, or a triangle that

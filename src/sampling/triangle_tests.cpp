@@ -1,6 +1,7 @@
 #include "sampling/triangle_tests.h"
 
 #include <cmath>
+#include <limits>
 
 #include "math/kernel.h"
 
@@ -34,13 +35,32 @@ Vector3d cross(const U& u, const V& v) {
 
 }  // namespace
 
-double pointToLineDistance(Vector3 p, Vector3 a, Vector3 b) {
+MeasuredLine measuredLine(Vector3 a, Vector3 b) {
   Vector3 direction = differenceRounded(b, a);
   normaliseVector3(&direction, &direction);
-  const Vector3 w = differenceRounded(p, a);
-  const Vector3d k = cross(direction, w);
+  return {a, direction};
+}
+
+double distanceFromLine(const MeasuredLine& line, Vector3 p) {
+  const Vector3 w = differenceRounded(p, line.origin);
+  const Vector3d k = cross(line.direction, w);
   return std::sqrt((k.z * k.z + k.y * k.y) + k.x * k.x);
 }
+
+double distanceFromLineInPlane(const MeasuredLine& line, float x, float y) {
+  const double wx = static_cast<float>(double{x} - double{line.origin.x});
+  const double wy = static_cast<float>(double{y} - double{line.origin.y});
+  // The dropped terms multiply these by zero: any of them non-finite makes the
+  // general form NaN.
+  if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(line.direction.x) ||
+      !std::isfinite(line.direction.y) || !std::isfinite(line.direction.z)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  const double kz = double{line.direction.x} * wy - double{line.direction.y} * wx;
+  return std::sqrt(kz * kz);
+}
+
+double pointToLineDistance(Vector3 p, Vector3 a, Vector3 b) { return distanceFromLine(measuredLine(a, b), p); }
 
 void barycentricWeights(Vector3 p, Vector3 v0, Vector3 v1, Vector3 v2, float& w1, float& w2) {
   const float height1 = static_cast<float>(pointToLineDistance(v1, v0, v2));
@@ -49,21 +69,41 @@ void barycentricWeights(Vector3 p, Vector3 v0, Vector3 v1, Vector3 v2, float& w1
   w2 = static_cast<float>(pointToLineDistance(p, v0, v1) / double{height2});
 }
 
-bool sameSide(Vector3 p1, Vector3 p2, Vector3 a, Vector3 b) {
+SideTest sideTest(Vector3 reference, Vector3 a, Vector3 b) {
   const Vector3d edge = differenceExact(b, a);
-  const Vector3d toP1 = differenceExact(p1, a);
-  const Vector3 toP2 = differenceRounded(p2, a);
+  const Vector3 toReference = differenceRounded(reference, a);
+  const Vector3d crossExact = cross(edge, toReference);
+  // This cross product keeps its z component in double precision; x and y are rounded.
+  return {a,
+          edge.x,
+          edge.y,
+          edge.z,
+          static_cast<float>(crossExact.x),
+          static_cast<float>(crossExact.y),
+          crossExact.z};
+}
 
-  const Vector3d c1Exact = cross(edge, toP1);
-  const Vector3d c1 = {static_cast<float>(c1Exact.x), static_cast<float>(c1Exact.y),
-                       static_cast<float>(c1Exact.z)};
-  const Vector3d c2Exact = cross(edge, toP2);
-  // C2 keeps its z component in double precision; x and y are rounded.
-  const Vector3d c2 = {static_cast<float>(c2Exact.x), static_cast<float>(c2Exact.y), c2Exact.z};
-
-  const double d = (c2.z * c1.z + c2.y * c1.y) + c2.x * c1.x;
+bool onReferenceSide(const SideTest& test, Vector3 p) {
+  const Vector3d edge = {test.edgeX, test.edgeY, test.edgeZ};
+  const Vector3d toP = differenceExact(p, test.origin);
+  const Vector3d crossExact = cross(edge, toP);
+  // The point's cross product is rounded to single precision in every component.
+  const double cx = static_cast<float>(crossExact.x);
+  const double cy = static_cast<float>(crossExact.y);
+  const double cz = static_cast<float>(crossExact.z);
+  const double d = (test.referenceCrossZ * cz + test.referenceCrossY * cy) + test.referenceCrossX * cx;
   return d >= 0.0;  // a NaN counts as below zero
 }
+
+bool onReferenceSideInPlane(const SideTest& test, float x, float y) {
+  // The dropped terms multiply these by zero: non-finite, they make d NaN.
+  if (!std::isfinite(test.referenceCrossX) || !std::isfinite(test.referenceCrossY)) return false;
+  const double cz = static_cast<float>(test.edgeX * (double{y} - double{test.origin.y}) -
+                                       test.edgeY * (double{x} - double{test.origin.x}));
+  return test.referenceCrossZ * cz >= 0.0;
+}
+
+bool sameSide(Vector3 p1, Vector3 p2, Vector3 a, Vector3 b) { return onReferenceSide(sideTest(p2, a, b), p1); }
 
 bool pointInTriangle(Vector3 p, Vector3 v0, Vector3 v1, Vector3 v2) {
   return sameSide(p, v0, v1, v2) && sameSide(p, v1, v0, v2) && sameSide(p, v2, v0, v1);

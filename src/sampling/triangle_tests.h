@@ -20,4 +20,33 @@ bool sameSide(Vector3 p1, Vector3 p2, Vector3 a, Vector3 b);
 // True when P lies inside the closed triangle, whatever its winding.
 bool pointInTriangle(Vector3 p, Vector3 v0, Vector3 v1, Vector3 v2);
 
+// The same computations split into the part that depends only on the line
+// (done once per triangle) and the part that depends on the point. The
+// functions above are built from these, so both give identical bits.
+
+// The line through A and B for pointToLineDistance: A and the normalised B - A.
+struct MeasuredLine {
+  Vector3 origin;
+  Vector3 direction;
+};
+MeasuredLine measuredLine(Vector3 a, Vector3 b);
+double distanceFromLine(const MeasuredLine& line, Vector3 p);
+
+// sameSide(P, reference, A, B) for a fixed reference point and line.
+struct SideTest {
+  Vector3 origin;           // A
+  double edgeX, edgeY, edgeZ;  // B - A, in double
+  double referenceCrossX, referenceCrossY, referenceCrossZ;  // (B - A) x (reference - A), rounded as stated
+};
+SideTest sideTest(Vector3 reference, Vector3 a, Vector3 b);
+bool onReferenceSide(const SideTest& test, Vector3 p);
+
+// The same two computations for points, lines and reference points that all
+// lie in the plane z = 0, as texel space does. There every term but one of
+// the cross products is a signed zero, and a signed zero never changes a
+// comparison with zero, a sum of non-zero value, or a square root of a square:
+// the results equal those of the general functions bit for bit.
+double distanceFromLineInPlane(const MeasuredLine& line, float x, float y);
+bool onReferenceSideInPlane(const SideTest& test, float x, float y);
+
 }  // namespace lumivex
