@@ -1,7 +1,6 @@
 #include "output/sample_grid.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "output/atomic_file.h"
 
 #include <bit>
 #include <cstdio>
@@ -13,20 +12,6 @@ namespace {
 
 void appendLittleEndian32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-std::string folderOf(const std::string& fileName) {
-  const std::size_t slash = fileName.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return fileName.substr(0, slash);
-}
-
-// Permissions a plain fopen would have given the file.
-mode_t defaultFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
 }
 
 bool writeAll(std::FILE* file, const SampleGrid& grid) {
@@ -72,25 +57,7 @@ std::vector<std::uint8_t> encodeSamplesFile(const SampleGrid& grid) {
 }
 
 bool writeSamplesFile(const std::string& fileName, const SampleGrid& grid) {
-  // A short name of its own, so that output names near the file system's
-  // name limit still work.
-  std::string temporaryName = folderOf(fileName) + "/.lumivex-XXXXXX";
-  const int descriptor = mkstemp(temporaryName.data());
-  if (descriptor < 0) return false;
-
-  bool written = fchmod(descriptor, defaultFileMode()) == 0;
-  std::FILE* file = written ? fdopen(descriptor, "wb") : nullptr;
-  if (file == nullptr) {
-    close(descriptor);
-    written = false;
-  } else {
-    written = writeAll(file, grid);
-    written = std::fflush(file) == 0 && written;
-    written = std::fclose(file) == 0 && written;
-  }
-  if (written && std::rename(temporaryName.c_str(), fileName.c_str()) == 0) return true;
-  std::remove(temporaryName.c_str());
-  return false;
+  return writeFileAtomically(fileName, [&grid](std::FILE* file) { return writeAll(file, grid); });
 }
 
 }  // namespace lumivex

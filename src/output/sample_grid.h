@@ -36,10 +36,8 @@ inline std::size_t cellIndex(const SampleGrid& grid, std::int32_t col, std::int3
 // then 24 bytes per sample, six little-endian floats, in cell order.
 std::vector<std::uint8_t> encodeSamplesFile(const SampleGrid& grid);
 
-// Writes the samples file so that it is either complete or not touched at all:
-// the bytes go to a temporary file beside it that replaces the named file only
-// once written, flushed and closed. Returns false (and removes the temporary
-// file, leaving any existing file of that name as it was) when anything fails.
+// Writes the samples file so that it is either complete or not touched at all
+// (see writeFileAtomically). Returns false when anything fails.
 bool writeSamplesFile(const std::string& fileName, const SampleGrid& grid);
 
 }  // namespace lumivex

@@ -1,0 +1,46 @@
+#include "output/atomic_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumivex {
+
+namespace {
+
+std::string folderOf(const std::string& fileName) {
+  const std::size_t slash = fileName.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return fileName.substr(0, slash);
+}
+
+// Permissions a plain fopen would have given the file.
+mode_t defaultFileMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& fileName, const std::function<bool(std::FILE*)>& writeContents) {
+  std::string temporaryName = folderOf(fileName) + "/.lumivex-XXXXXX";
+  const int descriptor = mkstemp(temporaryName.data());
+  if (descriptor < 0) return false;
+
+  bool written = fchmod(descriptor, defaultFileMode()) == 0;
+  std::FILE* file = written ? fdopen(descriptor, "wb") : nullptr;
+  if (file == nullptr) {
+    close(descriptor);
+    written = false;
+  } else {
+    written = writeContents(file);
+    written = std::fflush(file) == 0 && written;
+    written = std::fclose(file) == 0 && written;
+  }
+  if (written && std::rename(temporaryName.c_str(), fileName.c_str()) == 0) return true;
+  std::remove(temporaryName.c_str());
+  return false;
+}
+
+}  // namespace lumivex
