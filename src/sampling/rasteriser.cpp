@@ -92,6 +92,8 @@ class TexelTriangle {
   }
 
   ScanRange cols() const { return cols_; }
+  // pointInTriangle for the texel's corner point.
+  bool covers(std::int32_t col, std::int32_t row) { return covers(static_cast<float>(col), static_cast<float>(row)); }
   ScanRange rows() const { return rows_; }
 
   // Stores the texel's sample and returns true when its corner point is
@@ -244,6 +246,22 @@ void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const Ver
       triangle->sample(col, row, grid);
     }
   }
+}
+
+void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, LightmapSize size,
+                         const std::function<void(std::int32_t col, std::int32_t row)>& visit) {
+  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(v0, v1, v2, size);
+  if (!triangle) return;
+  for (std::int32_t row = triangle->rows().first; row <= triangle->rows().last; ++row) {
+    for (std::int32_t col = triangle->cols().first; col <= triangle->cols().last; ++col) {
+      if (triangle->covers(col, row)) visit(col, row);
+    }
+  }
+}
+
+bool isDegenerateInLightmap(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
+                            LightmapSize size) {
+  return !TexelTriangle::layOut(v0, v1, v2, size).has_value();
 }
 
 void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid) {

@@ -4,23 +4,15 @@
 // corner point lies in the closed triangle. The last triangle to cover a texel wins.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "math/vector3.h"
 #include "mesh/mesh_set.h"
+#include "mesh/vertex_record.h"
 #include "output/sample_grid.h"
 
 namespace lumivex {
-
-// The 40-byte vertex slot as the sampler reads it.
-struct VertexRecord {
-  Vector3 position;
-  Vector3 normal;
-  float texCoord0[2];  // not read
-  float lightmapU;
-  float lightmapV;
-};
-static_assert(sizeof(VertexRecord) == 40);
 
 // Rasterises `meshes` in order, triangle by triangle, exactly as calling
 // rasteriseMesh on each in turn would. Because the last writer wins, it works
@@ -39,6 +31,17 @@ void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid);
 // space, writes nothing; texels outside the grid are never addressed.
 void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                        LightmapSize size, SampleGrid& grid);
+
+// Calls visit(col, row) for every texel of the grid whose corner point the
+// triangle covers, by the rasteriser's own tests (nothing for a triangle that
+// rasteriseTriangle would skip).
+void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, LightmapSize size,
+                         const std::function<void(std::int32_t col, std::int32_t row)>& visit);
+
+// True when rasteriseTriangle skips the triangle whole: a non-finite corner or
+// zero area in texel space.
+bool isDegenerateInLightmap(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
+                            LightmapSize size);
 
 // Inclusive range of columns (or rows) to scan: trunc(min) to trunc(max + 1),
 // clipped to 0..size-1. Empty when first > last.

@@ -1,0 +1,149 @@
+#include "preview/samples_preview.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "output/atomic_file.h"
+#include "preview/png_encoder.h"
+
+namespace lumivex {
+
+namespace {
+
+std::int32_t littleEndian32(const std::uint8_t* bytes) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                                   static_cast<std::uint32_t>(bytes[2]) << 16 |
+                                   static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+bool isFinite(const Sample& s) {
+  for (float value : {s.position.x, s.position.y, s.position.z, s.normal.x, s.normal.y, s.normal.z}) {
+    if (!std::isfinite(value)) return false;
+  }
+  return true;
+}
+
+std::uint8_t toByte(double unit) { return static_cast<std::uint8_t>(std::lround(std::clamp(unit, 0.0, 1.0) * 255.0)); }
+
+double scaled(float value, float low, float high) {
+  return high > low ? (double{value} - low) / (double{high} - low) : 0.5;
+}
+
+}  // namespace
+
+SamplesFileResult readSamplesFile(const std::string& fileName) {
+  SamplesFileResult result;
+  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  struct stat status {};
+  if (file == nullptr || fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (file != nullptr) std::fclose(file);
+    result.status = SamplesFileStatus::CannotOpen;
+    result.message = "cannot open the file";
+    return result;
+  }
+  std::uint8_t header[8];
+  const bool headerRead = std::fread(header, 1, sizeof header, file) == sizeof header;
+  const std::int32_t size = headerRead ? littleEndian32(header) : 0;
+  if (!headerRead || size != littleEndian32(header + 4) || (size != 128 && size != 256 && size != 512)) {
+    std::fclose(file);
+    result.status = SamplesFileStatus::BadHeader;
+    result.message = "the header is not the size (128, 256 or 512) twice";
+    return result;
+  }
+  const auto expected = 8 + 24 * static_cast<std::uint64_t>(size) * static_cast<std::uint64_t>(size);
+  if (static_cast<std::uint64_t>(status.st_size) != expected) {
+    std::fclose(file);
+    result.status = SamplesFileStatus::WrongLength;
+    result.message = "the file is " + std::to_string(status.st_size) + " bytes long, not " +
+                     std::to_string(expected) + " as its header says";
+    return result;
+  }
+  result.grid = makeSampleGrid(size);
+  std::vector<std::uint8_t> bytes(expected - 8);
+  const bool read = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  std::fclose(file);
+  if (!read) {
+    result.status = SamplesFileStatus::WrongLength;
+    result.message = "the file ended early";
+    return result;
+  }
+  for (std::size_t i = 0; i < result.grid.samples.size(); ++i) {
+    float values[6];
+    for (int k = 0; k < 6; ++k) {
+      values[k] = std::bit_cast<float>(static_cast<std::uint32_t>(littleEndian32(&bytes[24 * i + 4 * k])));
+    }
+    result.grid.samples[i] = {{values[0], values[1], values[2]}, {values[3], values[4], values[5]}};
+  }
+  return result;
+}
+
+bool isCovered(const Sample& sample) {
+  static const Sample empty{};
+  return std::memcmp(&sample, &empty, sizeof empty) != 0;
+}
+
+SamplesSummary summarise(const SampleGrid& grid) {
+  SamplesSummary summary;
+  summary.texels = grid.samples.size();
+  bool anyBounds = false;
+  for (const Sample& s : grid.samples) {
+    if (!isCovered(s)) continue;
+    ++summary.covered;
+    if (!isFinite(s)) {
+      ++summary.nonFinite;
+      continue;
+    }
+    const double length = std::sqrt(double{s.normal.x} * s.normal.x + double{s.normal.y} * s.normal.y +
+                                     double{s.normal.z} * s.normal.z);
+    if (std::fabs(length - 1.0) > 1e-3) ++summary.notUnitNormals;
+    if (!anyBounds) {
+      summary.minimum = summary.maximum = s.position;
+      anyBounds = true;
+    }
+    summary.minimum = {std::min(summary.minimum.x, s.position.x), std::min(summary.minimum.y, s.position.y),
+                       std::min(summary.minimum.z, s.position.z)};
+    summary.maximum = {std::max(summary.maximum.x, s.position.x), std::max(summary.maximum.y, s.position.y),
+                       std::max(summary.maximum.z, s.position.z)};
+  }
+  return summary;
+}
+
+std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix) {
+  const std::size_t texels = grid.samples.size();
+  std::vector<std::uint8_t> normal(texels * 3, 0), position(texels * 3, 0), coverage(texels, 0);
+  for (std::size_t i = 0; i < texels; ++i) {
+    const Sample& s = grid.samples[i];
+    if (!isCovered(s)) continue;
+    coverage[i] = 255;
+    if (!isFinite(s)) continue;
+    normal[3 * i] = toByte(s.normal.x * 0.5 + 0.5);
+    normal[3 * i + 1] = toByte(s.normal.y * 0.5 + 0.5);
+    normal[3 * i + 2] = toByte(s.normal.z * 0.5 + 0.5);
+    position[3 * i] = toByte(scaled(s.position.x, summary.minimum.x, summary.maximum.x));
+    position[3 * i + 1] = toByte(scaled(s.position.y, summary.minimum.y, summary.maximum.y));
+    position[3 * i + 2] = toByte(scaled(s.position.z, summary.minimum.z, summary.maximum.z));
+  }
+  struct Image {
+    std::string name;
+    const std::vector<std::uint8_t>* pixels;
+    int channels;
+  };
+  for (const Image& image : {Image{prefix + "-normal.png", &normal, 3}, Image{prefix + "-position.png", &position, 3},
+                             Image{prefix + "-coverage.png", &coverage, 1}}) {
+    const std::vector<std::uint8_t> png = encodePng(*image.pixels, grid.size, grid.size, image.channels);
+    const bool written = !png.empty() && writeFileAtomically(image.name, [&png](std::FILE* file) {
+      return std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    });
+    if (!written) return image.name;
+  }
+  return "";
+}
+
+}  // namespace lumivex
