@@ -34,6 +34,8 @@ struct CommandLineCase {
   std::string standardOutput;
 };
 
+void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.label; }
+
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLine, PrintsExactTextsAndLeavesOnlyAnEmptyLog) {

@@ -164,6 +164,8 @@ struct ImportCase {
   std::string errorContains;
 };
 
+void PrintTo(const ImportCase& c, std::ostream* os) { *os << c.label; }
+
 class ImportErrors : public ::testing::TestWithParam<ImportCase> {};
 
 TEST_P(ImportErrors, ReportClearlyAndWriteNothing) {
@@ -239,6 +241,8 @@ struct PreviewCase {
   std::string contents;
   std::string errorContains;
 };
+
+void PrintTo(const PreviewCase& c, std::ostream* os) { *os << c.label; }
 
 class PreviewErrors : public ::testing::TestWithParam<PreviewCase> {};
 

@@ -69,6 +69,8 @@ std::string contentAfterPreamble() {
   return KvxBuilder().int32(1).group({meshOf(threeVertices(), {0, 1, 2, 2, 1})}).data();
 }
 
+void PrintTo(const PreambleCase& c, std::ostream* os) { *os << c.label; }
+
 class LoaderPreamble : public ::testing::TestWithParam<PreambleCase> {};
 
 TEST_P(LoaderPreamble, LoadsTheSameMeshSet) {
@@ -200,6 +202,8 @@ struct DamageCase {
   std::string file;
   std::string reason;
 };
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.label; }
 
 class LoaderDamage : public ::testing::TestWithParam<DamageCase> {};
 

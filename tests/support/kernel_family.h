@@ -2,6 +2,8 @@
 // Runs a piece of a test under one kernel family, whatever the machine or
 // the environment would choose.
 
+#include <ostream>
+
 #include "math/kernel_dispatch.h"
 
 namespace lumivex::testing {
@@ -9,6 +11,8 @@ namespace lumivex::testing {
 enum class Family { Baseline, Simd };
 
 inline const char* familyName(Family family) { return family == Family::Baseline ? "baseline" : "simd"; }
+
+inline void PrintTo(Family family, std::ostream* os) { *os << familyName(family); }
 
 // Resets the kernel table so that its next first call installs `family`
 // (SIMD only where this build has it; elsewhere the baseline).
