@@ -52,7 +52,7 @@ TEST(SamplesFile, RecordOfTexelSitsAtItsRowMajorOffset) {
   EXPECT_EQ(readFile(folder / "a.samples"), std::string(bytes.begin(), bytes.end()));
 }
 
-TEST(SamplesFile, ReplacesALongerFileAndGetsOrdinaryPermissions) {
+TEST(SamplesFile, ReplacesALongerFileAndKeepsPermissions) {
   TemporaryFolder folder;
   const auto name = folder / "out.samples";
   testing::writeFile(name, std::string(7'000'000, 'x'));
@@ -65,6 +65,12 @@ TEST(SamplesFile, ReplacesALongerFileAndGetsOrdinaryPermissions) {
   const mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+
+  // A file that exists keeps its own permissions.
+  ASSERT_EQ(chmod(name.c_str(), 0640), 0);
+  ASSERT_TRUE(writeSamplesFile(name.string(), makeSampleGrid(256)));
+  ASSERT_EQ(stat(name.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
 TEST(SamplesFile, FailureLeavesNothingBehindAndTouchesNothing) {

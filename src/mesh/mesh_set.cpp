@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::int32_t kMaxNameLength = 1023;
 constexpr std::uint64_t kMaxArrayBytes = std::numeric_limits<std::int32_t>::max();
-constexpr std::uint64_t kMeshHeaderMinBytes = 40;
 constexpr std::size_t kGrowthStartBytes = std::size_t{1} << 20;
 
 struct Damage {
@@ -28,14 +27,12 @@ LoadOutcome damaged(const char* problem, std::uint64_t offset) {
   return {LoadStatus::Damaged, problem, offset};
 }
 
-// Reserves room for `count` items of at least `minBytesEach` file bytes each,
-// but never more than the bytes left in the file can describe.
+// Reserves room for the first of `count` items; the rest grow as they are
+// read, so a false count costs no more memory than the items actually present.
 template <typename Vector>
-void reserveForClaim(Vector& items, std::int32_t count, std::uint64_t minBytesEach,
-                     const ByteReader& reader) {
-  std::uint64_t affordable = 1024;
-  if (const auto left = reader.bytesLeft()) affordable = *left / minBytesEach;
-  items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, affordable)));
+void reserveForClaim(Vector& items, std::int32_t count) {
+  constexpr std::int32_t kFirstItems = 1024;
+  items.reserve(static_cast<std::size_t>(std::min(count, kFirstItems)));
 }
 
 // Fills `array` with `count` elements read from the file. For a stream of
@@ -168,7 +165,7 @@ std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
   if (group.meshCount < 0) return Damage{"negative mesh count", countOffset};
 
   // All headers of a group come before all of its data.
-  reserveForClaim(group.meshes, group.meshCount, kMeshHeaderMinBytes, reader);
+  reserveForClaim(group.meshes, group.meshCount);
   for (std::int32_t m = 0; m < group.meshCount; ++m) {
     MeshRecord& mesh = group.meshes.emplace_back();
     if (auto damage = readMeshHeader(reader, mesh)) return damage;
@@ -198,7 +195,7 @@ std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set) {
   const std::uint64_t groupCountOffset = reader.offset();
   if (!reader.readInt32(set.groupCount)) return Damage{"group count cut short", groupCountOffset};
   if (set.groupCount < 0) return Damage{"negative group count", groupCountOffset};
-  reserveForClaim(set.groups, set.groupCount, 4, reader);
+  reserveForClaim(set.groups, set.groupCount);
   for (std::int32_t g = 0; g < set.groupCount; ++g) {
     if (auto damage = readGroup(reader, set.groups.emplace_back())) return damage;
   }

@@ -14,8 +14,13 @@ std::string folderOf(const std::string& fileName) {
   return fileName.substr(0, slash);
 }
 
-// Permissions a plain fopen would have given the file.
-mode_t defaultFileMode() {
+// An existing file keeps its permissions, as it would if it were overwritten
+// in place; a new one gets those a plain fopen would give it.
+mode_t fileModeFor(const std::string& fileName) {
+  struct stat existing {};
+  if (stat(fileName.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    return static_cast<mode_t>(existing.st_mode & 07777);
+  }
   const mode_t mask = umask(0);
   umask(mask);
   return static_cast<mode_t>(0666 & ~mask);
@@ -28,7 +33,7 @@ bool writeFileAtomically(const std::string& fileName, const std::function<bool(s
   const int descriptor = mkstemp(temporaryName.data());
   if (descriptor < 0) return false;
 
-  bool written = fchmod(descriptor, defaultFileMode()) == 0;
+  bool written = fchmod(descriptor, fileModeFor(fileName)) == 0;
   std::FILE* file = written ? fdopen(descriptor, "wb") : nullptr;
   if (file == nullptr) {
     close(descriptor);
