@@ -208,7 +208,7 @@ TEST(CompanionTools, LayoutFaultsAreCountedAsWarnings) {
   EXPECT_TRUE(std::filesystem::exists(folder / "out.kvx"));
 }
 
-TEST(CompanionTools, LargeMeshesAreSplitBelow65536Vertices) {
+TEST(CompanionTools, ObjRoundTripSplitsLargeMeshesBelow65536Vertices) {
   TemporaryFolder folder;
   // 23,000 separate triangles: 69,000 vertices.
   std::string obj;
@@ -234,6 +234,17 @@ TEST(CompanionTools, LargeMeshesAreSplitBelow65536Vertices) {
     triangles += static_cast<std::size_t>(mesh.indexCount) / 3;
   }
   EXPECT_EQ(triangles, 23000u);
+
+  // And on through the converter and the previewer: every triangle's corner
+  // texel at size 128 is covered.
+  ASSERT_EQ(runProgram(LUMIVEX_BINARY, {"small", "many"}, folder.path()).exitCode, 0);
+  const auto previewed = runProgram(LUMIVEX_PREVIEW_BINARY, {"many.samples", "many"}, folder.path());
+  ASSERT_EQ(previewed.exitCode, 0) << previewed.standardError;
+  const SamplesFileResult samples = readSamplesFile((folder / "many.samples").string());
+  ASSERT_EQ(samples.status, SamplesFileStatus::Read);
+  EXPECT_TRUE(isCovered(samples.grid.samples[cellIndex(samples.grid, 0, 0)]));
+  EXPECT_TRUE(isCovered(samples.grid.samples[cellIndex(samples.grid, 64, 64)]));
+  EXPECT_EQ(testing::readImage((folder / "many-coverage.png").string()).width, 128);
 }
 
 struct PreviewCase {

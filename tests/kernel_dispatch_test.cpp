@@ -145,7 +145,7 @@ TEST_F(KernelTableTest, FirstCallFillsTheTableOnceWhicheverOperationComesFirst) 
   }
 }
 
-#if defined(__x86_64__)
+#if LUMIVEX_HAS_SSE_KERNEL && defined(__x86_64__)
 TEST(ProcessorQuery, ThisMachineHasSse2) {
   // Every x86-64 processor has SSE and SSE2.
   EXPECT_TRUE(processorFeatureUsable(ProcessorFeature::Sse));

@@ -16,7 +16,9 @@ Vector3* barycentricCombineDouble(Vector3* out, const Vector3* p0, const Vector3
 Vector3* barycentricCombineSingle(Vector3* out, const Vector3* p0, const Vector3* p1,
                                   const Vector3* p2, float f, float g);
 
-#if defined(__x86_64__) || defined(__i386__)
+// LUMIVEX_NO_SIMD_KERNEL builds the kernel as on a processor of another
+// architecture: the baseline family only.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(LUMIVEX_NO_SIMD_KERNEL)
 #define LUMIVEX_HAS_SSE_KERNEL 1
 // SSE normalisation: the processor's reciprocal-square-root estimate and one
 // Newton-Raphson step. The SSE2 family carries its own routine with the same arithmetic.
