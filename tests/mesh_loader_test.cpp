@@ -305,6 +305,7 @@ TEST(Loader, FalseClaimsInASmallFileCostNoLargeAllocation) {
       oneMeshFile(withCounts(9233, 40, 50'000'000, 3)),               // vertices
       oneMeshFile(withCounts(1041, 1, 50'000'000, 3)),                // 40-byte slots from 1-byte records
       oneMeshFile(withCounts(9233, 40, 0, 1'000'000'000)),            // indices
+      oneMeshFile(withCounts(1041, 536'870'956, 3, 3)),               // records far longer than their slots
       KvxBuilder().preamble(10).int32(2'000'000'000).filler(40).data(),         // groups
       KvxBuilder().preamble(10).int32(1).int32(2'000'000'000).filler(60).data(),  // meshes
   };

@@ -63,7 +63,9 @@ void indicesFromLittleEndian(IndexArray& indices) {
 
 // Format 1041 records whose size is not 40: each record goes into the front of
 // a 40-byte slot; a longer record's tail is read past, a shorter one's slot is
-// zero-filled beyond it.
+// zero-filled beyond it. Records are read a batch at a time through a staging
+// buffer of at most about 1 MiB; a record longer than that is read straight
+// into its slot and its tail skipped, so a record size costs no memory.
 bool readVerticesIntoSlots(ByteReader& reader, MeshRecord& mesh) {
   if (mesh.vertexCount == 0) return true;  // otherwise the record size is at least 1
   const std::size_t recordSize = static_cast<std::size_t>(mesh.vertexSize);
@@ -72,7 +74,8 @@ bool readVerticesIntoSlots(ByteReader& reader, MeshRecord& mesh) {
   const std::size_t vertexCount = static_cast<std::size_t>(mesh.vertexCount);
   const bool lengthKnown = reader.bytesLeft().has_value();
   const std::size_t growthStart = std::max<std::size_t>(1, kGrowthStartBytes / stride);
-  const std::size_t batchLimit = std::max<std::size_t>(1, kGrowthStartBytes / recordSize);
+  const bool staged = recordSize <= kGrowthStartBytes;
+  const std::size_t batchLimit = staged ? kGrowthStartBytes / recordSize : 1;
   std::vector<std::uint8_t> staging;
 
   std::size_t done = 0;
@@ -82,11 +85,16 @@ bool readVerticesIntoSlots(ByteReader& reader, MeshRecord& mesh) {
     mesh.vertices.resize((done + grow) * stride);
     const std::size_t end = done + grow;
     while (done < end) {
+      std::uint8_t* slot = mesh.vertices.data() + done * stride;
+      if (!staged) {
+        if (!reader.read(slot, copied) || !reader.skip(recordSize - copied)) return false;
+        ++done;
+        continue;
+      }
       const std::size_t batch = std::min(end - done, batchLimit);
       staging.resize(batch * recordSize);
       if (!reader.read(staging.data(), staging.size())) return false;
-      for (std::size_t k = 0; k < batch; ++k) {
-        std::uint8_t* slot = mesh.vertices.data() + (done + k) * stride;
+      for (std::size_t k = 0; k < batch; ++k, slot += stride) {
         std::memcpy(slot, staging.data() + k * recordSize, copied);
         std::memset(slot + copied, 0, stride - copied);
       }
