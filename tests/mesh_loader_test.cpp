@@ -101,15 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
                      KvxBuilder().preamble(9).data() + contentAfterPreamble() + std::string(100, '\xFF')}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(Loader, BlockCountSitsAfterTheHeaderBlockOfItsVersion) {
-  // Version 10: block count at 33; version 9: at 32; others: at 4.
-  EXPECT_EQ(KvxBuilder().preamble(10).data().size(), 37u);
-  EXPECT_EQ(KvxBuilder().preamble(9).data().size(), 36u);
-  EXPECT_EQ(KvxBuilder().preamble(7).data().size(), 8u);
-  const std::string version9 = KvxBuilder().preamble(9).data();
-  EXPECT_EQ(version9.substr(32, 4), std::string("\0\0\0\0", 4));
-}
-
 TEST(Loader, SlotRulesFollowTheFormatCode) {
   std::string records32;   // three 32-byte records
   std::string records44;   // three 44-byte records

@@ -107,8 +107,8 @@ TEST(InPlaneForms, EqualTheGeneralTestsForPlanarPoints) {
     for (int k = 0; k < 200000; ++k) {
       const Vector3 a = {coordinate(), coordinate(), 0}, b = {coordinate(), coordinate(), 0};
       const Vector3 reference = {coordinate(), coordinate(), 0}, p = {coordinate(), coordinate(), 0};
-      const SideTest side = sideTest(reference, a, b);
-      ASSERT_EQ(onReferenceSideInPlane(side, p.x, p.y), onReferenceSide(side, p));
+      ASSERT_EQ(onReferenceSideInPlane(planarSideTest(reference, a, b), p.x, p.y),
+                onReferenceSide(sideTest(reference, a, b), p));
       const MeasuredLine line = measuredLine(a, b);
       const double general = distanceFromLine(line, p);
       const double inPlane = distanceFromLineInPlane(line, p.x, p.y);

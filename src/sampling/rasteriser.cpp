@@ -1,6 +1,8 @@
 #include "sampling/rasteriser.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -16,12 +18,6 @@
 namespace lumivex {
 
 namespace {
-
-VertexRecord vertexAt(const MeshRecord& mesh, std::uint16_t index) {
-  VertexRecord vertex;
-  std::memcpy(&vertex, mesh.vertices.data() + std::size_t{index} * sizeof(VertexRecord), sizeof vertex);
-  return vertex;
-}
 
 bool isFinite(const Vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
@@ -74,93 +70,110 @@ class SettledTexels {
 };
 
 // One triangle laid into texel space, with everything that does not depend on
-// the texel computed once. Sampling a texel gives exactly the bits of
-// pointInTriangle, barycentricWeights, barycentricCombine and normaliseVector3
-// applied to it one by one (texel space is the plane z = 0, so the in-plane
-// forms of the tests apply).
+// the texel computed once, and only once it is needed. Sampling a texel gives
+// exactly the bits of pointInTriangle, barycentricWeights, barycentricCombine
+// and normaliseVector3 applied to it one by one (texel space is the plane
+// z = 0, so the in-plane forms of the tests apply).
 class TexelTriangle {
  public:
+  // The three 40-byte vertex slots, in the order of the triangle's indices.
+  using Slots = std::array<const std::uint8_t*, 3>;
+
   // Empty for triangles that write nothing: a non-finite corner or zero area.
-  static std::optional<TexelTriangle> layOut(const VertexRecord& v0, const VertexRecord& v1,
-                                              const VertexRecord& v2, LightmapSize size) {
+  static std::optional<TexelTriangle> layOut(const Slots& slots, LightmapSize size) {
     const float s = static_cast<float>(size);
-    const Vector3 t0 = {s * v0.lightmapU, s * v0.lightmapV, 0.0f};
-    const Vector3 t1 = {s * v1.lightmapU, s * v1.lightmapV, 0.0f};
-    const Vector3 t2 = {s * v2.lightmapU, s * v2.lightmapV, 0.0f};
-    if (!isFinite(t0) || !isFinite(t1) || !isFinite(t2) || hasZeroArea(t0, t1, t2)) return std::nullopt;
-    return TexelTriangle(v0, v1, v2, t0, t1, t2, size);
+    std::array<Vector3, 3> corners;
+    for (std::size_t k = 0; k < 3; ++k) {
+      float lightmap[2];
+      std::memcpy(lightmap, slots[k] + offsetof(VertexRecord, lightmapU), sizeof lightmap);
+      corners[k] = {s * lightmap[0], s * lightmap[1], 0.0f};
+      if (!isFinite(corners[k])) return std::nullopt;
+    }
+    if (hasZeroArea(corners[0], corners[1], corners[2])) return std::nullopt;
+    return TexelTriangle(slots, corners, size);
   }
 
   ScanRange cols() const { return cols_; }
-  // pointInTriangle for the texel's corner point.
-  bool covers(std::int32_t col, std::int32_t row) { return covers(static_cast<float>(col), static_cast<float>(row)); }
   ScanRange rows() const { return rows_; }
+
+  // pointInTriangle for the texel's corner point, its three tests in its order.
+  bool covers(std::int32_t col, std::int32_t row) {
+    if (!sidesReady_) {
+      const auto& [t0, t1, t2] = corners_;
+      sides_ = {planarSideTest(t0, t1, t2), planarSideTest(t1, t0, t2), planarSideTest(t2, t0, t1)};
+      sidesReady_ = true;
+    }
+    const float x = static_cast<float>(col);
+    const float y = static_cast<float>(row);
+    return onReferenceSideInPlane(sides_[0], x, y) && onReferenceSideInPlane(sides_[1], x, y) &&
+           onReferenceSideInPlane(sides_[2], x, y);
+  }
 
   // Stores the texel's sample and returns true when its corner point is
   // covered with finite weights; otherwise leaves the grid alone.
   bool sample(std::int32_t col, std::int32_t row, SampleGrid& grid) {
+    if (!covers(col, row)) return false;
+    if (!blend_) blend_ = prepareBlend();
+    const Blend& blend = *blend_;
+
+    // w1 and w2 as barycentricWeights forms them.
     const float x = static_cast<float>(col);
     const float y = static_cast<float>(row);
-    if (!covers(x, y)) return false;
-
-    if (!lines_) lines_ = measureHeights();
-    const Lines& lines = *lines_;
-    // w1 and w2 as barycentricWeights forms them.
-    const float w1 = static_cast<float>(distanceFromLineInPlane(lines.edge02, x, y) / double{lines.height1});
-    const float w2 = static_cast<float>(distanceFromLineInPlane(lines.edge01, x, y) / double{lines.height2});
+    const float w1 = static_cast<float>(distanceFromLineInPlane(blend.edge02, x, y) / double{blend.height1});
+    const float w2 = static_cast<float>(distanceFromLineInPlane(blend.edge01, x, y) / double{blend.height2});
     if (!std::isfinite(w1) || !std::isfinite(w2)) return false;
 
     Sample& cell = grid.samples[cellIndex(grid, col, row)];
-    barycentricCombine(&cell.position, &v0_.position, &v1_.position, &v2_.position, w1, w2);
-    barycentricCombine(&cell.normal, &v0_.normal, &v1_.normal, &v2_.normal, w1, w2);
+    barycentricCombine(&cell.position, &blend.positions[0], &blend.positions[1], &blend.positions[2], w1, w2);
+    barycentricCombine(&cell.normal, &blend.normals[0], &blend.normals[1], &blend.normals[2], w1, w2);
     normaliseVector3(&cell.normal, &cell.normal);
     return true;
   }
 
  private:
-  struct Lines {
+  // What the weights and the blend need: kernel calls and vertex reads that
+  // wait for the first covered texel.
+  struct Blend {
     MeasuredLine edge02;  // from V0 to V2: w1 is the distance from it over V1's height
     MeasuredLine edge01;  // from V0 to V1: w2 likewise with V2
     float height1;
     float height2;
+    std::array<Vector3, 3> positions;
+    std::array<Vector3, 3> normals;
   };
 
-  TexelTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, Vector3 t0, Vector3 t1,
-                Vector3 t2, LightmapSize size)
-      : v0_(v0),
-        v1_(v1),
-        v2_(v2),
-        t0_(t0),
-        t1_(t1),
-        t2_(t2),
-        cols_(scanRange(std::min({t0.x, t1.x, t2.x}), std::max({t0.x, t1.x, t2.x}), size)),
-        rows_(scanRange(std::min({t0.y, t1.y, t2.y}), std::max({t0.y, t1.y, t2.y}), size)) {}
+  TexelTriangle(const Slots& slots, const std::array<Vector3, 3>& corners, LightmapSize size)
+      : slots_(slots),
+        corners_(corners),
+        cols_(scanRange(std::min({corners[0].x, corners[1].x, corners[2].x}),
+                        std::max({corners[0].x, corners[1].x, corners[2].x}), size)),
+        rows_(scanRange(std::min({corners[0].y, corners[1].y, corners[2].y}),
+                        std::max({corners[0].y, corners[1].y, corners[2].y}), size)) {}
 
-  // pointInTriangle's three tests in its order; set up at the first texel.
-  bool covers(float x, float y) {
-    if (!sides_[0]) {
-      sides_[0] = sideTest(t0_, t1_, t2_);
-      sides_[1] = sideTest(t1_, t0_, t2_);
-      sides_[2] = sideTest(t2_, t0_, t1_);
+  Blend prepareBlend() const {
+    const auto& [t0, t1, t2] = corners_;
+    Blend blend{measuredLine(t0, t2), measuredLine(t0, t1), 0.0f, 0.0f, {}, {}};
+    blend.height1 = static_cast<float>(distanceFromLineInPlane(blend.edge02, t1.x, t1.y));
+    blend.height2 = static_cast<float>(distanceFromLineInPlane(blend.edge01, t2.x, t2.y));
+    for (std::size_t k = 0; k < 3; ++k) {
+      std::memcpy(&blend.positions[k], slots_[k] + offsetof(VertexRecord, position), sizeof(Vector3));
+      std::memcpy(&blend.normals[k], slots_[k] + offsetof(VertexRecord, normal), sizeof(Vector3));
     }
-    return onReferenceSideInPlane(*sides_[0], x, y) && onReferenceSideInPlane(*sides_[1], x, y) &&
-           onReferenceSideInPlane(*sides_[2], x, y);
+    return blend;
   }
 
-  // The heights need kernel calls, so they wait for the first covered texel.
-  Lines measureHeights() const {
-    Lines lines{measuredLine(t0_, t2_), measuredLine(t0_, t1_), 0.0f, 0.0f};
-    lines.height1 = static_cast<float>(distanceFromLineInPlane(lines.edge02, t1_.x, t1_.y));
-    lines.height2 = static_cast<float>(distanceFromLineInPlane(lines.edge01, t2_.x, t2_.y));
-    return lines;
-  }
-
-  VertexRecord v0_, v1_, v2_;
-  Vector3 t0_, t1_, t2_;
+  Slots slots_;
+  std::array<Vector3, 3> corners_;
   ScanRange cols_, rows_;
-  std::optional<SideTest> sides_[3];
-  std::optional<Lines> lines_;
+  bool sidesReady_ = false;
+  std::array<PlanarSideTest, 3> sides_;
+  std::optional<Blend> blend_;
 };
+
+TexelTriangle::Slots slotsOf(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2) {
+  return {reinterpret_cast<const std::uint8_t*>(&v0), reinterpret_cast<const std::uint8_t*>(&v1),
+          reinterpret_cast<const std::uint8_t*>(&v2)};
+}
 
 bool isSampled(const MeshRecord& mesh) { return mesh.vertexStride == kSampledVertexStride; }
 
@@ -200,8 +213,11 @@ void rasteriseBackwards(std::span<const MeshRecord> meshes, TrianglePosition beg
     const std::uint16_t i2 = mesh.indices[3 * at.triangle + 2];
     if (i0 >= vertexCount || i1 >= vertexCount || i2 >= vertexCount) continue;
 
-    std::optional<TexelTriangle> triangle =
-        TexelTriangle::layOut(vertexAt(mesh, i0), vertexAt(mesh, i1), vertexAt(mesh, i2), size);
+    const std::uint8_t* vertices = mesh.vertices.data();
+    std::optional<TexelTriangle> triangle = TexelTriangle::layOut(
+        {vertices + std::size_t{i0} * sizeof(VertexRecord), vertices + std::size_t{i1} * sizeof(VertexRecord),
+         vertices + std::size_t{i2} * sizeof(VertexRecord)},
+        size);
     if (!triangle) continue;
     const ScanRange rows = triangle->rows();
     const ScanRange cols = triangle->cols();
@@ -238,7 +254,7 @@ ScanRange scanRange(float minimum, float maximum, LightmapSize size) {
 
 void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                        LightmapSize size, SampleGrid& grid) {
-  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(v0, v1, v2, size);
+  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(slotsOf(v0, v1, v2), size);
   if (!triangle) return;
   // Rows outer, columns inner; within one triangle the order changes nothing.
   for (std::int32_t row = triangle->rows().first; row <= triangle->rows().last; ++row) {
@@ -250,7 +266,7 @@ void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const Ver
 
 void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, LightmapSize size,
                          const std::function<void(std::int32_t col, std::int32_t row)>& visit) {
-  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(v0, v1, v2, size);
+  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(slotsOf(v0, v1, v2), size);
   if (!triangle) return;
   for (std::int32_t row = triangle->rows().first; row <= triangle->rows().last; ++row) {
     for (std::int32_t col = triangle->cols().first; col <= triangle->cols().last; ++col) {
@@ -261,7 +277,7 @@ void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const V
 
 bool isDegenerateInLightmap(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                             LightmapSize size) {
-  return !TexelTriangle::layOut(v0, v1, v2, size).has_value();
+  return !TexelTriangle::layOut(slotsOf(v0, v1, v2), size).has_value();
 }
 
 void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid) {

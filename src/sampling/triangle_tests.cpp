@@ -1,7 +1,6 @@
 #include "sampling/triangle_tests.h"
 
 #include <cmath>
-#include <limits>
 
 #include "math/kernel.h"
 
@@ -47,19 +46,6 @@ double distanceFromLine(const MeasuredLine& line, Vector3 p) {
   return std::sqrt((k.z * k.z + k.y * k.y) + k.x * k.x);
 }
 
-double distanceFromLineInPlane(const MeasuredLine& line, float x, float y) {
-  const double wx = static_cast<float>(double{x} - double{line.origin.x});
-  const double wy = static_cast<float>(double{y} - double{line.origin.y});
-  // The dropped terms multiply these by zero: any of them non-finite makes the
-  // general form NaN.
-  if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(line.direction.x) ||
-      !std::isfinite(line.direction.y) || !std::isfinite(line.direction.z)) {
-    return std::numeric_limits<double>::quiet_NaN();
-  }
-  const double kz = double{line.direction.x} * wy - double{line.direction.y} * wx;
-  return std::sqrt(kz * kz);
-}
-
 double pointToLineDistance(Vector3 p, Vector3 a, Vector3 b) { return distanceFromLine(measuredLine(a, b), p); }
 
 void barycentricWeights(Vector3 p, Vector3 v0, Vector3 v1, Vector3 v2, float& w1, float& w2) {
@@ -93,14 +79,6 @@ bool onReferenceSide(const SideTest& test, Vector3 p) {
   const double cz = static_cast<float>(crossExact.z);
   const double d = (test.referenceCrossZ * cz + test.referenceCrossY * cy) + test.referenceCrossX * cx;
   return d >= 0.0;  // a NaN counts as below zero
-}
-
-bool onReferenceSideInPlane(const SideTest& test, float x, float y) {
-  // The dropped terms multiply these by zero: non-finite, they make d NaN.
-  if (!std::isfinite(test.referenceCrossX) || !std::isfinite(test.referenceCrossY)) return false;
-  const double cz = static_cast<float>(test.edgeX * (double{y} - double{test.origin.y}) -
-                                       test.edgeY * (double{x} - double{test.origin.x}));
-  return test.referenceCrossZ * cz >= 0.0;
 }
 
 bool sameSide(Vector3 p1, Vector3 p2, Vector3 a, Vector3 b) { return onReferenceSide(sideTest(p2, a, b), p1); }

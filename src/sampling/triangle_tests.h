@@ -3,6 +3,9 @@
 // precision of every step is part of the result: double where noted, rounded
 // to single precision where noted.
 
+#include <cmath>
+#include <limits>
+
 #include "math/vector3.h"
 
 namespace lumivex {
@@ -44,9 +47,46 @@ bool onReferenceSide(const SideTest& test, Vector3 p);
 // The same two computations for points, lines and reference points that all
 // lie in the plane z = 0, as texel space does. There every term but one of
 // the cross products is a signed zero, and a signed zero never changes a
-// comparison with zero, a sum of non-zero value, or a square root of a square:
-// the results equal those of the general functions bit for bit.
-double distanceFromLineInPlane(const MeasuredLine& line, float x, float y);
-bool onReferenceSideInPlane(const SideTest& test, float x, float y);
+// comparison with zero, a sum of non-zero value, or a square root of a square;
+// what the dropped terms can still do is turn the result into NaN, when they
+// multiply an infinity by zero, and the checks below keep that. The results
+// equal those of the general functions bit for bit.
+inline double distanceFromLineInPlane(const MeasuredLine& line, float x, float y) {
+  const double wx = static_cast<float>(double{x} - double{line.origin.x});
+  const double wy = static_cast<float>(double{y} - double{line.origin.y});
+  if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(line.direction.x) ||
+      !std::isfinite(line.direction.y) || !std::isfinite(line.direction.z)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  const double kz = double{line.direction.x} * wy - double{line.direction.y} * wx;
+  return std::sqrt(kz * kz);
+}
+
+// sideTest for a reference point and a line in the plane z = 0.
+struct PlanarSideTest {
+  double originX, originY;
+  double edgeX, edgeY;
+  double referenceCrossZ;
+  bool referenceCrossFinite;  // the dropped x and y components of the reference's cross product
+};
+
+inline PlanarSideTest planarSideTest(Vector3 reference, Vector3 a, Vector3 b) {
+  const double edgeX = double{b.x} - double{a.x};
+  const double edgeY = double{b.y} - double{a.y};
+  const double toReferenceX = static_cast<float>(double{reference.x} - double{a.x});
+  const double toReferenceY = static_cast<float>(double{reference.y} - double{a.y});
+  return {a.x,
+          a.y,
+          edgeX,
+          edgeY,
+          edgeX * toReferenceY - edgeY * toReferenceX,
+          std::isfinite(edgeX) && std::isfinite(edgeY) && std::isfinite(toReferenceX) && std::isfinite(toReferenceY)};
+}
+
+inline bool onReferenceSideInPlane(const PlanarSideTest& test, float x, float y) {
+  const double cz =
+      static_cast<float>(test.edgeX * (double{y} - test.originY) - test.edgeY * (double{x} - test.originX));
+  return test.referenceCrossFinite && test.referenceCrossZ * cz >= 0.0;
+}
 
 }  // namespace lumivex
