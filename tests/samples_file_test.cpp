@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+
+#include "output/atomic_file.h"
 #include "output/sample_grid.h"
 #include "support/tool_runner.h"
 
@@ -86,6 +91,33 @@ TEST(SamplesFile, FailureLeavesNothingBehindAndTouchesNothing) {
   EXPECT_EQ(folderEntries(folder.path()), (std::vector<std::string>{"plain", "taken.samples"}));
   EXPECT_EQ(readFile(folder / "plain"), "not a folder");
   EXPECT_EQ(readFile(folder / "taken.samples" / "inside"), "keep");
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// A termination request that arrives while the temporary file exists takes
+// effect only once the file is in place: nothing half-written, nothing left over.
+TEST(AtomicFile, TerminationDuringTheWriteLeavesNoTemporaryFile) {
+  TemporaryFolder folder;
+  const std::string name = (folder / "out.bin").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    writeFileAtomically(name, [](std::FILE* file) {
+      std::raise(SIGTERM);
+      return std::fputs("complete", file) >= 0;
+    });
+    _exit(0);  // not reached: the deferred SIGTERM ends the process first
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(readFile(name), "complete");
+  EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"out.bin"});
 }
 
 }  // namespace

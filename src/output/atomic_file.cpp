@@ -1,7 +1,10 @@
 #include "output/atomic_file.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 namespace lumivex {
 
@@ -28,7 +31,27 @@ mode_t fileModeFor(const std::string& fileName) {
 
 }  // namespace
 
+// Holds back the signals that end a run from the keyboard or the system while
+// a temporary file exists, so that such a run cannot leave one behind; they
+// arrive as soon as the file is renamed or removed.
+class DeferredTerminationSignals {
+ public:
+  DeferredTerminationSignals() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&blocked, signalNumber);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~DeferredTerminationSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  DeferredTerminationSignals(const DeferredTerminationSignals&) = delete;
+  DeferredTerminationSignals& operator=(const DeferredTerminationSignals&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 bool writeFileAtomically(const std::string& fileName, const std::function<bool(std::FILE*)>& writeContents) {
+  const DeferredTerminationSignals deferred;
   std::string temporaryName = folderOf(fileName) + "/.lumivex-XXXXXX";
   const int descriptor = mkstemp(temporaryName.data());
   if (descriptor < 0) return false;
