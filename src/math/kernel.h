@@ -3,7 +3,6 @@
 // indirect call through the kernel table; the table starts out pointing at
 // first-call routines that choose the processor family and fill it.
 
-#include <cstdint>
 
 #include "math/vector3.h"
 

@@ -3,8 +3,6 @@
 // 16-bit triangle-list indices.
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
