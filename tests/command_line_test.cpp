@@ -3,28 +3,25 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "support/console_texts.h"
 #include "support/tool_runner.h"
 
 namespace lumivex {
 namespace {
 
 using testing::folderEntries;
+using testing::kBanner;
+using testing::kUsage;
+using testing::namesLines;
 using testing::readFile;
 using testing::runProgram;
 using testing::TemporaryFolder;
 
-const std::string kBanner = "Lumivex 1.0 : lightmap sample point generator\r\n";
-const std::string kUsage =
-    "Usage : lumivex size inputname [outputname]\r\n"
-    "size       : lightmap resolution : small (128), medium (256) or large (512)\r\n"
-    "inputname  : input file WITHOUT extension\r\n"
-    "outputname : output file WITHOUT extension (optional)\r\n";
 const std::string kTooFew = "Error : Inscufficient parameters.\r\n";
 const std::string kBadSize = "Error : Invalid size specifier use either : small, medium or large\r\n";
 
 std::string namesThenMissingInput(const std::string& input, const std::string& output) {
-  return kBanner + "Input  : " + input + "\r\n" + "Output : " + output + "\r\n" +
-         "Error : Unable to open input file : " + input + "\r\n" + kUsage;
+  return namesLines(input, output) + "Error : Unable to open input file : " + input + "\r\n" + kUsage;
 }
 
 struct CommandLineCase {

@@ -13,6 +13,7 @@
 #include "mesh/byte_reader.h"
 #include "mesh/mesh_set.h"
 #include "sampling/rasteriser.h"
+#include "support/console_texts.h"
 #include "support/kernel_family.h"
 #include "support/kvx_builder.h"
 #include "support/tool_runner.h"
@@ -22,6 +23,8 @@ namespace {
 
 using testing::Family;
 using testing::folderEntries;
+using testing::kUsage;
+using testing::namesLines;
 using testing::readFile;
 using testing::RunOptions;
 using testing::runProgram;
@@ -29,17 +32,6 @@ using testing::TemporaryFolder;
 using testing::TestMesh;
 using testing::TestVertex;
 using testing::writeFile;
-
-const std::string kBanner = "Lumivex 1.0 : lightmap sample point generator\r\n";
-const std::string kUsage =
-    "Usage : lumivex size inputname [outputname]\r\n"
-    "size       : lightmap resolution : small (128), medium (256) or large (512)\r\n"
-    "inputname  : input file WITHOUT extension\r\n"
-    "outputname : output file WITHOUT extension (optional)\r\n";
-
-std::string namesLines(const std::string& input, const std::string& output) {
-  return kBanner + "Input  : " + input + "\r\n" + "Output : " + output + "\r\n";
-}
 
 const std::string kProgress = "Opened . Loaded . Converted . Saved . \r\n";
 

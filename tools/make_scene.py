@@ -64,22 +64,22 @@ def packed(triangles, rng):
     return split_into_meshes(quads, rng)
 
 
-def overlap(triangles, rng):
+def random_quads(triangles, rng, smallest, largest):
+    """Quads of random size (a share of the map from smallest to largest), anywhere on it."""
     quads = []
     for _ in range(triangles // 2):
-        w = rng.uniform(0.05, 0.30)
-        h = rng.uniform(0.05, 0.30)
+        w = rng.uniform(smallest, largest)
+        h = rng.uniform(smallest, largest)
         quads.append((rng.uniform(0.0, 1.0 - w), rng.uniform(0.0, 1.0 - h), w, h))
     return split_into_meshes(quads, rng)
+
+
+def overlap(triangles, rng):
+    return random_quads(triangles, rng, 0.05, 0.30)
 
 
 def big(triangles, rng):
-    quads = []
-    for _ in range(triangles // 2):
-        w = rng.uniform(0.5, 1.0)
-        h = rng.uniform(0.5, 1.0)
-        quads.append((rng.uniform(0.0, 1.0 - w), rng.uniform(0.0, 1.0 - h), w, h))
-    return split_into_meshes(quads, rng)
+    return random_quads(triangles, rng, 0.5, 1.0)
 
 
 KINDS = {"packed": (packed, 1_000_000), "overlap": (overlap, 20_000), "big": (big, 300)}
