@@ -6,6 +6,7 @@
 # Usage: bash bench/run_end_to_end.sh [LUMIVEX_BINARY] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 
 binary=${1:-build/release/lumivex}
 runs=${2:-7}
@@ -46,3 +47,18 @@ for kind in packed overlap big; do
   python3 -c "print(f'{\"$kind\":<8} {$size/1e6:10.1f} {$tool:10.4f} {$floor:10.4f} {$tool/$floor:8.2f} {$peak/1024:12.1f}')"
 done
 rm -f floor.out
+
+# The loader alone on a file of over 100 MB in the page cache, against cat.
+cd "$root"
+if [ ! -x build/bench/lumivex_benchmarks ]; then
+  cmake --preset bench >/dev/null && cmake --build --preset bench -j2 >/dev/null
+fi
+[ -f "$scenes/load.kvx" ] || python3 tools/make_scene.py packed "$scenes/load.kvx" 1400000
+cat "$scenes/load.kvx" > /dev/null
+loader=$(LUMIVEX_BENCH_KVX="$scenes/load.kvx" build/bench/lumivex_benchmarks --benchmark_filter=LoadMeshFile \
+  --benchmark_repetitions=5 --benchmark_format=csv 2>/dev/null | grep '_median' | cut -d, -f3)
+catTime=$(cd "$scenes" && median cat load.kvx)
+python3 -c "
+size = $(stat -c %s "$scenes/load.kvx") / 1e9
+loader, cat = $loader / 1e3, $catTime
+print(f'loader   {size * 1e3:10.1f} MB: {size / loader:5.2f} GB/s; cat {size / cat:5.2f} GB/s; ratio {cat / loader:.2f}')"

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "mesh/byte_reader.h"
 #include "mesh/mesh_set.h"
@@ -288,6 +289,51 @@ TEST(Loader, EveryCutOfAMultiMeshFileIsDamaged) {
       ASSERT_EQ(outcome.status, LoadStatus::Damaged) << "cut at " << length;
       EXPECT_LE(outcome.offset, length) << "cut at " << length;
     }
+  }
+}
+
+// Groups with many megabytes of arrays are read from regular files by several
+// threads at once; the result and every refusal must equal the stream's.
+TEST(Loader, LargeGroupsLoadAlikeFromFilesAndStreams) {
+  std::mt19937 random(17);
+  std::vector<TestMesh> meshes;
+  for (int m = 0; m < 4; ++m) {
+    TestMesh mesh;
+    mesh.name = "big" + std::to_string(m);
+    mesh.formatCode = m == 2 ? 1041 : 9233;
+    mesh.vertexSize = m == 2 ? 32 : 40;
+    mesh.vertexCount = 57000 + m;
+    mesh.vertexBytes.resize(std::size_t(mesh.vertexCount) * std::size_t(mesh.vertexSize));
+    for (std::size_t k = 0; k < mesh.vertexBytes.size(); ++k) {
+      mesh.vertexBytes[k] = static_cast<char>((k * 2654435761u + std::size_t(m)) >> 13);
+    }
+    for (int k = 0; k < 3000 + m; ++k) mesh.indices.push_back(static_cast<std::uint16_t>(random()));
+    mesh.indexCount = static_cast<std::int32_t>(mesh.indices.size());
+    meshes.push_back(mesh);
+  }
+  const std::string file = kvxFile({meshes, {meshes[0]}});
+  ASSERT_GT(file.size(), std::size_t{8} << 20);  // enough for the parallel reads
+
+  MeshSet fromFile, fromStream;
+  ASSERT_EQ(loadBytes(file, fromFile, Source::RegularFile).status, LoadStatus::Loaded);
+  ASSERT_EQ(loadBytes(file, fromStream, Source::Stream).status, LoadStatus::Loaded);
+  ASSERT_EQ(fromFile.groups.size(), 2u);
+  for (std::size_t g = 0; g < 2; ++g) {
+    for (std::size_t m = 0; m < fromFile.groups[g].meshes.size(); ++m) {
+      const MeshRecord& a = fromFile.groups[g].meshes[m];
+      const MeshRecord& b = fromStream.groups[g].meshes[m];
+      EXPECT_TRUE(asString(a.vertices) == asString(b.vertices)) << g << " " << m;
+      EXPECT_TRUE(std::equal(a.indices.begin(), a.indices.end(), b.indices.begin(), b.indices.end())) << g << " " << m;
+    }
+    if (g == 0) expectMeshEquals(fromFile.groups[0].meshes[3], meshes[3]);
+  }
+
+  for (std::size_t cut : {file.size() / 2, file.size() - 7}) {
+    MeshSet cutFile, cutStream;
+    const LoadOutcome a = loadBytes(file.substr(0, cut), cutFile, Source::RegularFile);
+    const LoadOutcome b = loadBytes(file.substr(0, cut), cutStream, Source::Stream);
+    EXPECT_EQ(a.status, LoadStatus::Damaged);
+    EXPECT_EQ(a.reason(), b.reason()) << "cut at " << cut;
   }
 }
 

@@ -3,7 +3,8 @@
 // (their contents always come straight from the file, so zeroing them first
 // would only cost time), and it backs large arrays with transparent huge pages
 // where the system offers them, which roughly halves the cost of faulting in
-// and filling fresh memory.
+// and filling fresh memory. The pages are faulted in by whichever thread
+// fills them first, so several threads can share that work.
 
 #include <cstddef>
 #include <memory>
@@ -35,11 +36,6 @@ inline void* mapLargeBlock(std::size_t bytes) {
   const std::size_t tail = static_cast<std::size_t>(start + length + kHugePageSize - (aligned + length));
   if (tail > 0) munmap(aligned + length, tail);
   madvise(aligned, length, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-  madvise(aligned, length, MADV_POPULATE_WRITE);
-#else
-  madvise(aligned, length, 23);
-#endif
   return aligned;
 }
 

@@ -1,8 +1,10 @@
 #include "mesh/byte_reader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace lumivex {
@@ -15,6 +17,8 @@ ByteReader::ByteReader(std::FILE* file, std::size_t bufferSize) : file_(file), b
   if (descriptor >= 0 && fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
     const off_t position = ftello(file_);
     if (position >= 0 && position <= status.st_size) {
+      descriptor_ = descriptor;
+      fileStart_ = static_cast<std::uint64_t>(position);
       streamSize_ = static_cast<std::uint64_t>(status.st_size - position);
     }
   }
@@ -25,10 +29,37 @@ std::optional<std::uint64_t> ByteReader::bytesLeft() const {
   return offset_ <= *streamSize_ ? *streamSize_ - offset_ : 0;
 }
 
+bool ByteReader::readAt(std::uint64_t at, void* destination, std::size_t count) const {
+  auto* out = static_cast<std::uint8_t*>(destination);
+  while (count > 0) {
+    const ssize_t got = pread(descriptor_, out, count, static_cast<off_t>(fileStart_ + at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) readError_ = true;
+    if (got <= 0) return false;
+    out += got;
+    at += static_cast<std::uint64_t>(got);
+    count -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::size_t ByteReader::fetch(void* destination, std::size_t count) {
+  std::size_t got = 0;
+  if (streamSize_) {
+    const std::uint64_t left = fetchPosition_ < *streamSize_ ? *streamSize_ - fetchPosition_ : 0;
+    got = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+    if (got > 0 && !readAt(fetchPosition_, destination, got)) got = 0;
+  } else {
+    got = std::fread(destination, 1, count, file_);
+    if (got < count && std::ferror(file_)) readError_ = true;
+  }
+  fetchPosition_ += got;
+  return got;
+}
+
 bool ByteReader::refill() {
   bufferPosition_ = 0;
-  bufferEnd_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-  if (bufferEnd_ == 0 && std::ferror(file_)) readError_ = true;
+  bufferEnd_ = fetch(buffer_.data(), buffer_.size());
   return bufferEnd_ > 0;
 }
 
@@ -38,13 +69,9 @@ bool ByteReader::read(void* destination, std::size_t count) {
     if (bufferPosition_ == bufferEnd_) {
       if (count >= buffer_.size()) {
         // Large reads bypass the buffer.
-        const std::size_t got = std::fread(out, 1, count, file_);
+        const std::size_t got = fetch(out, count);
         offset_ += got;
-        if (got < count) {
-          if (std::ferror(file_)) readError_ = true;
-          return false;
-        }
-        return true;
+        return got == count;
       }
       if (!refill()) return false;
     }
@@ -59,6 +86,13 @@ bool ByteReader::read(void* destination, std::size_t count) {
 }
 
 bool ByteReader::skip(std::uint64_t count) {
+  const std::size_t buffered = bufferEnd_ - bufferPosition_;
+  if (streamSize_ && count > buffered) {
+    // A regular file need not be read to be passed over.
+    const std::uint64_t left = *bytesLeft();
+    jumpTo(offset_ + std::min(count, left));
+    return count <= left;
+  }
   while (count > 0) {
     if (bufferPosition_ == bufferEnd_ && !refill()) return false;
     const std::size_t take =
@@ -68,6 +102,11 @@ bool ByteReader::skip(std::uint64_t count) {
     count -= take;
   }
   return true;
+}
+
+void ByteReader::jumpTo(std::uint64_t to) {
+  bufferPosition_ = bufferEnd_ = 0;
+  offset_ = fetchPosition_ = to;
 }
 
 bool ByteReader::readInt32(std::int32_t& value) {

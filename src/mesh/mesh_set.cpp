@@ -6,6 +6,9 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "app/console.h"
 #include "mesh/byte_reader.h"
@@ -17,6 +20,8 @@ namespace {
 constexpr std::int32_t kMaxNameLength = 1023;
 constexpr std::uint64_t kMaxArrayBytes = std::numeric_limits<std::int32_t>::max();
 constexpr std::size_t kGrowthStartBytes = std::size_t{1} << 20;
+// Below this many bytes of arrays in a group, one thread reads them all.
+constexpr std::uint64_t kParallelReadBytes = std::uint64_t{8} << 20;
 
 struct Damage {
   const char* problem;
@@ -62,17 +67,19 @@ void indicesFromLittleEndian(IndexArray& indices) {
 }
 
 // Format 1041 records whose size is not 40: each record goes into the front of
-// a 40-byte slot; a longer record's tail is read past, a shorter one's slot is
-// zero-filled beyond it. Records are read a batch at a time through a staging
-// buffer of at most about 1 MiB; a record longer than that is read straight
-// into its slot and its tail skipped, so a record size costs no memory.
-bool readVerticesIntoSlots(ByteReader& reader, MeshRecord& mesh) {
+// a 40-byte slot; a longer record's tail is passed over, a shorter one's slot
+// is zero-filled beyond it. Records are read a batch at a time through a
+// staging buffer of at most about 1 MiB; a record longer than that is read
+// straight into its slot and its tail passed over, so a record size costs no
+// memory. `readBytes(destination, count)` and `skipBytes(count)` take the
+// records in order from the file.
+template <typename ReadBytes, typename SkipBytes>
+bool readVerticesIntoSlots(MeshRecord& mesh, bool lengthKnown, ReadBytes&& readBytes, SkipBytes&& skipBytes) {
   if (mesh.vertexCount == 0) return true;  // otherwise the record size is at least 1
   const std::size_t recordSize = static_cast<std::size_t>(mesh.vertexSize);
   const std::size_t stride = static_cast<std::size_t>(mesh.vertexStride);
   const std::size_t copied = std::min(recordSize, stride);
   const std::size_t vertexCount = static_cast<std::size_t>(mesh.vertexCount);
-  const bool lengthKnown = reader.bytesLeft().has_value();
   const std::size_t growthStart = std::max<std::size_t>(1, kGrowthStartBytes / stride);
   const bool staged = recordSize <= kGrowthStartBytes;
   const std::size_t batchLimit = staged ? kGrowthStartBytes / recordSize : 1;
@@ -87,13 +94,13 @@ bool readVerticesIntoSlots(ByteReader& reader, MeshRecord& mesh) {
     while (done < end) {
       std::uint8_t* slot = mesh.vertices.data() + done * stride;
       if (!staged) {
-        if (!reader.read(slot, copied) || !reader.skip(recordSize - copied)) return false;
+        if (!readBytes(slot, copied) || !skipBytes(recordSize - copied)) return false;
         ++done;
         continue;
       }
       const std::size_t batch = std::min(end - done, batchLimit);
       staging.resize(batch * recordSize);
-      if (!reader.read(staging.data(), staging.size())) return false;
+      if (!readBytes(staging.data(), staging.size())) return false;
       for (std::size_t k = 0; k < batch; ++k, slot += stride) {
         std::memcpy(slot, staging.data() + k * recordSize, copied);
         std::memset(slot + copied, 0, stride - copied);
@@ -151,8 +158,12 @@ std::optional<Damage> readMeshData(ByteReader& reader, MeshRecord& mesh) {
   const auto left = reader.bytesLeft();
   if (left && vertexFileBytes > *left) return Damage{"vertex records cut short", vertexOffset};
   const bool contiguous = mesh.vertexStride == mesh.vertexSize;
-  const bool complete = contiguous ? readArray(reader, mesh.vertices, vertexFileBytes)
-                                   : readVerticesIntoSlots(reader, mesh);
+  const bool complete =
+      contiguous ? readArray(reader, mesh.vertices, vertexFileBytes)
+                 : readVerticesIntoSlots(
+                       mesh, left.has_value(),
+                       [&reader](std::uint8_t* destination, std::size_t count) { return reader.read(destination, count); },
+                       [&reader](std::size_t count) { return reader.skip(count); });
   if (!complete) return Damage{"vertex records cut short", vertexOffset};
 
   const std::uint64_t indexOffset = reader.offset();
@@ -167,6 +178,118 @@ std::optional<Damage> readMeshData(ByteReader& reader, MeshRecord& mesh) {
   return std::nullopt;
 }
 
+// One stretch of a regular file to read into an array.
+struct ArrayPiece {
+  std::uint64_t at;           // stream offset of the stretch
+  std::uint8_t* destination;
+  std::size_t bytes;
+  const char* problem;        // reported if the stretch cannot be read
+  std::uint64_t arrayOffset;  // where the array starts, for the report
+};
+
+// Reads the pieces, split by bytes across up to four threads when there are
+// many megabytes: filling fresh memory is paced by the page faults, and those
+// run in parallel. A failed stretch reports the earliest failing array.
+std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<ArrayPiece>& pieces) {
+  std::uint64_t total = 0;
+  for (const ArrayPiece& piece : pieces) total += piece.bytes;
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t threads = total < kParallelReadBytes ? 1 : std::min<std::size_t>(cores, 4);
+
+  // Cut the pieces into one list per thread of about total / threads bytes.
+  std::vector<std::vector<ArrayPiece>> shares(threads);
+  const std::uint64_t quota = (total + threads - 1) / threads;
+  std::size_t share = 0;
+  std::uint64_t filled = 0;
+  for (ArrayPiece piece : pieces) {
+    while (piece.bytes > 0) {
+      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(piece.bytes, quota - filled));
+      shares[share].push_back({piece.at, piece.destination, take, piece.problem, piece.arrayOffset});
+      piece.at += take;
+      piece.destination += take;
+      piece.bytes -= take;
+      filled += take;
+      if (filled == quota && share + 1 < threads) {
+        ++share;
+        filled = 0;
+      }
+    }
+  }
+
+  std::vector<std::optional<Damage>> failures(threads);
+  const auto readShare = [&](std::size_t s) {
+    for (const ArrayPiece& piece : shares[s]) {
+      if (!reader.readAt(piece.at, piece.destination, piece.bytes)) {
+        failures[s] = Damage{piece.problem, piece.arrayOffset};
+        return;
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t s = 1; s < threads; ++s) {
+      try {
+        helpers.emplace_back(readShare, s);
+      } catch (const std::system_error&) {
+        readShare(s);  // no thread to be had: read this share here
+      }
+    }
+    readShare(0);
+  }
+  for (const std::optional<Damage>& failure : failures) {
+    if (failure) return failure;  // shares are in file order
+  }
+  return std::nullopt;
+}
+
+// The data of a group in a regular file: every array's place in the file
+// follows from the headers, so claims beyond the file's end are found before
+// reading, and the arrays are read by position, in parallel.
+std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group) {
+  std::uint64_t at = reader.offset();
+  const std::uint64_t end = at + *reader.bytesLeft();
+  std::vector<ArrayPiece> pieces;
+  std::vector<std::pair<std::uint64_t, MeshRecord*>> slotted;
+  for (MeshRecord& mesh : group.meshes) {
+    const std::uint64_t vertexBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
+    if (vertexBytes > end - at) return Damage{"vertex records cut short", at};
+    if (mesh.vertexStride == mesh.vertexSize) {
+      mesh.vertices.resize(static_cast<std::size_t>(vertexBytes));
+      pieces.push_back({at, mesh.vertices.data(), static_cast<std::size_t>(vertexBytes), "vertex records cut short", at});
+    } else {
+      slotted.emplace_back(at, &mesh);
+    }
+    at += vertexBytes;
+
+    const std::uint64_t indexBytes = 2 * std::uint64_t(mesh.indexCount);
+    if (indexBytes > end - at) return Damage{"index array cut short", at};
+    mesh.indices.resize(static_cast<std::size_t>(mesh.indexCount));
+    auto* indexDestination = reinterpret_cast<std::uint8_t*>(mesh.indices.data());
+    pieces.push_back({at, indexDestination, static_cast<std::size_t>(indexBytes), "index array cut short", at});
+    at += indexBytes;
+  }
+
+  if (auto damage = readPieces(reader, pieces)) return damage;
+  for (auto& [start, mesh] : slotted) {
+    std::uint64_t position = start;
+    const bool complete = readVerticesIntoSlots(
+        *mesh, true,
+        [&](std::uint8_t* destination, std::size_t count) {
+          const bool read = reader.readAt(position, destination, count);
+          position += count;
+          return read;
+        },
+        [&](std::size_t count) {
+          position += count;
+          return true;  // inside the file: checked above
+        });
+    if (!complete) return Damage{"vertex records cut short", start};
+  }
+  for (MeshRecord& mesh : group.meshes) indicesFromLittleEndian(mesh.indices);
+  reader.jumpTo(at);
+  return std::nullopt;
+}
+
 std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
   const std::uint64_t countOffset = reader.offset();
   if (!reader.readInt32(group.meshCount)) return Damage{"mesh count cut short", countOffset};
@@ -178,6 +301,7 @@ std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
     MeshRecord& mesh = group.meshes.emplace_back();
     if (auto damage = readMeshHeader(reader, mesh)) return damage;
   }
+  if (reader.bytesLeft()) return readGroupDataByPosition(reader, group);
   for (MeshRecord& mesh : group.meshes) {
     if (auto damage = readMeshData(reader, mesh)) return damage;
   }
