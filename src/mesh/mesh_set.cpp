@@ -40,18 +40,17 @@ void reserveForClaim(Vector& items, std::int32_t count) {
   items.reserve(static_cast<std::size_t>(std::min(count, kFirstItems)));
 }
 
-// Fills `array` with `count` elements read from the file. For a stream of
-// unknown length the array grows as the data arrives, so a false claim costs
+// Fills `array` with `count` elements read in order from a stream of unknown
+// length (a pipe). The array grows as the data arrives, so a false claim costs
 // at most about twice the bytes actually present.
 template <typename Array>
-bool readArray(ByteReader& reader, Array& array, std::uint64_t count) {
+bool readArrayFromStream(ByteReader& reader, Array& array, std::uint64_t count) {
   using Element = typename Array::value_type;
   const std::uint64_t totalBytes = count * sizeof(Element);
-  const bool lengthKnown = reader.bytesLeft().has_value();
   std::uint64_t doneBytes = 0;
   while (doneBytes < totalBytes) {
-    std::uint64_t chunk = totalBytes - doneBytes;
-    if (!lengthKnown) chunk = std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(doneBytes, kGrowthStartBytes));
+    const std::uint64_t chunk =
+        std::min<std::uint64_t>(totalBytes - doneBytes, std::max<std::uint64_t>(doneBytes, kGrowthStartBytes));
     array.resize(static_cast<std::size_t>((doneBytes + chunk) / sizeof(Element)));
     auto* destination = reinterpret_cast<std::uint8_t*>(array.data()) + doneBytes;
     if (!reader.read(destination, static_cast<std::size_t>(chunk))) return false;
@@ -152,26 +151,21 @@ std::optional<Damage> readMeshHeader(ByteReader& reader, MeshRecord& mesh) {
   return std::nullopt;
 }
 
-std::optional<Damage> readMeshData(ByteReader& reader, MeshRecord& mesh) {
+// One mesh's data, read in order from a stream of unknown length.
+std::optional<Damage> readMeshDataFromStream(ByteReader& reader, MeshRecord& mesh) {
   const std::uint64_t vertexOffset = reader.offset();
   const std::uint64_t vertexFileBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
-  const auto left = reader.bytesLeft();
-  if (left && vertexFileBytes > *left) return Damage{"vertex records cut short", vertexOffset};
   const bool contiguous = mesh.vertexStride == mesh.vertexSize;
   const bool complete =
-      contiguous ? readArray(reader, mesh.vertices, vertexFileBytes)
+      contiguous ? readArrayFromStream(reader, mesh.vertices, vertexFileBytes)
                  : readVerticesIntoSlots(
-                       mesh, left.has_value(),
+                       mesh, false,
                        [&reader](std::uint8_t* destination, std::size_t count) { return reader.read(destination, count); },
                        [&reader](std::size_t count) { return reader.skip(count); });
   if (!complete) return Damage{"vertex records cut short", vertexOffset};
 
   const std::uint64_t indexOffset = reader.offset();
-  const std::uint64_t indexBytes = 2 * std::uint64_t(mesh.indexCount);
-  if (const auto rest = reader.bytesLeft(); rest && indexBytes > *rest) {
-    return Damage{"index array cut short", indexOffset};
-  }
-  if (!readArray(reader, mesh.indices, std::uint64_t(mesh.indexCount))) {
+  if (!readArrayFromStream(reader, mesh.indices, std::uint64_t(mesh.indexCount))) {
     return Damage{"index array cut short", indexOffset};
   }
   indicesFromLittleEndian(mesh.indices);
@@ -303,7 +297,7 @@ std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
   }
   if (reader.bytesLeft()) return readGroupDataByPosition(reader, group);
   for (MeshRecord& mesh : group.meshes) {
-    if (auto damage = readMeshData(reader, mesh)) return damage;
+    if (auto damage = readMeshDataFromStream(reader, mesh)) return damage;
   }
   return std::nullopt;
 }
