@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -79,18 +78,25 @@ class TexelTriangle {
   // The three 40-byte vertex slots, in the order of the triangle's indices.
   using Slots = std::array<const std::uint8_t*, 3>;
 
-  // Empty for triangles that write nothing: a non-finite corner or zero area.
-  static std::optional<TexelTriangle> layOut(const Slots& slots, LightmapSize size) {
+  // Lays out a new triangle in this object, dropping the last one; false for
+  // triangles that write nothing: a non-finite corner or zero area. One object
+  // serves a whole run of triangles, so nothing is built per triangle.
+  bool layOut(const Slots& slots, LightmapSize size) {
     const float s = static_cast<float>(size);
-    std::array<Vector3, 3> corners;
     for (std::size_t k = 0; k < 3; ++k) {
       float lightmap[2];
       std::memcpy(lightmap, slots[k] + offsetof(VertexRecord, lightmapU), sizeof lightmap);
-      corners[k] = {s * lightmap[0], s * lightmap[1], 0.0f};
-      if (!isFinite(corners[k])) return std::nullopt;
+      corners_[k] = {s * lightmap[0], s * lightmap[1], 0.0f};
+      if (!isFinite(corners_[k])) return false;
     }
-    if (hasZeroArea(corners[0], corners[1], corners[2])) return std::nullopt;
-    return TexelTriangle(slots, corners, size);
+    if (hasZeroArea(corners_[0], corners_[1], corners_[2])) return false;
+    const auto& [t0, t1, t2] = corners_;
+    slots_ = slots;
+    cols_ = scanRange(std::min({t0.x, t1.x, t2.x}), std::max({t0.x, t1.x, t2.x}), size);
+    rows_ = scanRange(std::min({t0.y, t1.y, t2.y}), std::max({t0.y, t1.y, t2.y}), size);
+    sidesReady_ = false;
+    blendReady_ = false;
+    return true;
   }
 
   ScanRange cols() const { return cols_; }
@@ -102,19 +108,27 @@ class TexelTriangle {
       const auto& [t0, t1, t2] = corners_;
       sides_ = {planarSideTest(t0, t1, t2), planarSideTest(t1, t0, t2), planarSideTest(t2, t0, t1)};
       sidesReady_ = true;
+      termsRow_ = -1;
+    }
+    if (row != termsRow_) {
+      const float y = static_cast<float>(row);
+      for (std::size_t k = 0; k < 3; ++k) rowTerms_[k] = sideRowTerm(sides_[k], y);
+      termsRow_ = row;
     }
     const float x = static_cast<float>(col);
-    const float y = static_cast<float>(row);
-    return onReferenceSideInPlane(sides_[0], x, y) && onReferenceSideInPlane(sides_[1], x, y) &&
-           onReferenceSideInPlane(sides_[2], x, y);
+    return onReferenceSideInRow(sides_[0], rowTerms_[0], x) && onReferenceSideInRow(sides_[1], rowTerms_[1], x) &&
+           onReferenceSideInRow(sides_[2], rowTerms_[2], x);
   }
 
   // Stores the texel's sample and returns true when its corner point is
   // covered with finite weights; otherwise leaves the grid alone.
   bool sample(std::int32_t col, std::int32_t row, SampleGrid& grid) {
     if (!covers(col, row)) return false;
-    if (!blend_) blend_ = prepareBlend();
-    const Blend& blend = *blend_;
+    if (!blendReady_) {
+      blend_ = prepareBlend();
+      blendReady_ = true;
+    }
+    const Blend& blend = blend_;
 
     // w1 and w2 as barycentricWeights forms them.
     const float x = static_cast<float>(col);
@@ -142,14 +156,6 @@ class TexelTriangle {
     std::array<Vector3, 3> normals;
   };
 
-  TexelTriangle(const Slots& slots, const std::array<Vector3, 3>& corners, LightmapSize size)
-      : slots_(slots),
-        corners_(corners),
-        cols_(scanRange(std::min({corners[0].x, corners[1].x, corners[2].x}),
-                        std::max({corners[0].x, corners[1].x, corners[2].x}), size)),
-        rows_(scanRange(std::min({corners[0].y, corners[1].y, corners[2].y}),
-                        std::max({corners[0].y, corners[1].y, corners[2].y}), size)) {}
-
   Blend prepareBlend() const {
     const auto& [t0, t1, t2] = corners_;
     Blend blend{measuredLine(t0, t2), measuredLine(t0, t1), 0.0f, 0.0f, {}, {}};
@@ -162,12 +168,16 @@ class TexelTriangle {
     return blend;
   }
 
-  Slots slots_;
-  std::array<Vector3, 3> corners_;
-  ScanRange cols_, rows_;
+  Slots slots_{};
+  std::array<Vector3, 3> corners_{};
+  ScanRange cols_{0, -1};
+  ScanRange rows_{0, -1};
   bool sidesReady_ = false;
-  std::array<PlanarSideTest, 3> sides_;
-  std::optional<Blend> blend_;
+  std::array<PlanarSideTest, 3> sides_{};
+  std::int32_t termsRow_ = -1;
+  std::array<double, 3> rowTerms_{};
+  bool blendReady_ = false;
+  Blend blend_{};
 };
 
 TexelTriangle::Slots slotsOf(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2) {
@@ -196,6 +206,7 @@ struct TrianglePosition {
 void rasteriseBackwards(std::span<const MeshRecord> meshes, TrianglePosition begin, TrianglePosition end,
                         LightmapSize size, SampleGrid& grid, SettledTexels& settled) {
   TrianglePosition at = end;
+  TexelTriangle triangle;
   while (!settled.allSettled()) {
     // Step back one triangle.
     while (at.triangle == 0) {
@@ -214,16 +225,17 @@ void rasteriseBackwards(std::span<const MeshRecord> meshes, TrianglePosition beg
     if (i0 >= vertexCount || i1 >= vertexCount || i2 >= vertexCount) continue;
 
     const std::uint8_t* vertices = mesh.vertices.data();
-    std::optional<TexelTriangle> triangle = TexelTriangle::layOut(
-        {vertices + std::size_t{i0} * sizeof(VertexRecord), vertices + std::size_t{i1} * sizeof(VertexRecord),
-         vertices + std::size_t{i2} * sizeof(VertexRecord)},
-        size);
-    if (!triangle) continue;
-    const ScanRange rows = triangle->rows();
-    const ScanRange cols = triangle->cols();
+    if (!triangle.layOut({vertices + std::size_t{i0} * sizeof(VertexRecord),
+                          vertices + std::size_t{i1} * sizeof(VertexRecord),
+                          vertices + std::size_t{i2} * sizeof(VertexRecord)},
+                         size)) {
+      continue;
+    }
+    const ScanRange rows = triangle.rows();
+    const ScanRange cols = triangle.cols();
     for (std::int32_t row = rows.first; row <= rows.last; ++row) {
       settled.forEachUnsettled(row, cols, [&](std::int32_t col) {
-        if (triangle->sample(col, row, grid)) settled.settle(col, row);
+        if (triangle.sample(col, row, grid)) settled.settle(col, row);
       });
     }
   }
@@ -254,30 +266,31 @@ ScanRange scanRange(float minimum, float maximum, LightmapSize size) {
 
 void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                        LightmapSize size, SampleGrid& grid) {
-  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(slotsOf(v0, v1, v2), size);
-  if (!triangle) return;
+  TexelTriangle triangle;
+  if (!triangle.layOut(slotsOf(v0, v1, v2), size)) return;
   // Rows outer, columns inner; within one triangle the order changes nothing.
-  for (std::int32_t row = triangle->rows().first; row <= triangle->rows().last; ++row) {
-    for (std::int32_t col = triangle->cols().first; col <= triangle->cols().last; ++col) {
-      triangle->sample(col, row, grid);
+  for (std::int32_t row = triangle.rows().first; row <= triangle.rows().last; ++row) {
+    for (std::int32_t col = triangle.cols().first; col <= triangle.cols().last; ++col) {
+      triangle.sample(col, row, grid);
     }
   }
 }
 
 void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, LightmapSize size,
                          const std::function<void(std::int32_t col, std::int32_t row)>& visit) {
-  std::optional<TexelTriangle> triangle = TexelTriangle::layOut(slotsOf(v0, v1, v2), size);
-  if (!triangle) return;
-  for (std::int32_t row = triangle->rows().first; row <= triangle->rows().last; ++row) {
-    for (std::int32_t col = triangle->cols().first; col <= triangle->cols().last; ++col) {
-      if (triangle->covers(col, row)) visit(col, row);
+  TexelTriangle triangle;
+  if (!triangle.layOut(slotsOf(v0, v1, v2), size)) return;
+  for (std::int32_t row = triangle.rows().first; row <= triangle.rows().last; ++row) {
+    for (std::int32_t col = triangle.cols().first; col <= triangle.cols().last; ++col) {
+      if (triangle.covers(col, row)) visit(col, row);
     }
   }
 }
 
 bool isDegenerateInLightmap(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                             LightmapSize size) {
-  return !TexelTriangle::layOut(slotsOf(v0, v1, v2), size).has_value();
+  TexelTriangle triangle;
+  return !triangle.layOut(slotsOf(v0, v1, v2), size);
 }
 
 void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid) {

@@ -83,10 +83,17 @@ inline PlanarSideTest planarSideTest(Vector3 reference, Vector3 a, Vector3 b) {
           std::isfinite(edgeX) && std::isfinite(edgeY) && std::isfinite(toReferenceX) && std::isfinite(toReferenceY)};
 }
 
-inline bool onReferenceSideInPlane(const PlanarSideTest& test, float x, float y) {
-  const double cz =
-      static_cast<float>(test.edgeX * (double{y} - test.originY) - test.edgeY * (double{x} - test.originX));
+// The test split once more, for a run of points along one row y: the part
+// that depends on y alone, then the rest.
+inline double sideRowTerm(const PlanarSideTest& test, float y) { return test.edgeX * (double{y} - test.originY); }
+
+inline bool onReferenceSideInRow(const PlanarSideTest& test, double rowTerm, float x) {
+  const double cz = static_cast<float>(rowTerm - test.edgeY * (double{x} - test.originX));
   return test.referenceCrossFinite && test.referenceCrossZ * cz >= 0.0;
+}
+
+inline bool onReferenceSideInPlane(const PlanarSideTest& test, float x, float y) {
+  return onReferenceSideInRow(test, sideRowTerm(test, y), x);
 }
 
 }  // namespace lumivex
