@@ -3,12 +3,17 @@
 // (their contents always come straight from the file, so zeroing them first
 // would only cost time), and it backs large arrays with transparent huge pages
 // where the system offers them, which roughly halves the cost of faulting in
-// and filling fresh memory. The pages are faulted in by whichever thread
-// fills them first, so several threads can share that work.
+// and filling fresh memory. The pages are faulted in by whichever thread fills
+// them first, so several threads can share that work.
+//
+// An allocator may also carry an arena: one huge-page block that the arrays of
+// a large group are cut from, front to back, so that no array ends in a tail
+// of small pages. The arena lives as long as any array cut from it.
 
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #if defined(__linux__)
@@ -40,19 +45,60 @@ inline void* mapLargeBlock(std::size_t bytes) {
 }
 
 inline void unmapLargeBlock(void* block, std::size_t bytes) { munmap(block, roundUp(bytes, kSmallPageSize)); }
+#else
+inline void* mapLargeBlock(std::size_t bytes) { return ::operator new(bytes); }
+inline void unmapLargeBlock(void* block, std::size_t) { ::operator delete(block); }
 #endif
 }  // namespace detail
+
+// One block handed out front to back and released as a whole.
+class ArrayArena {
+ public:
+  explicit ArrayArena(std::size_t bytes)
+      : size_(bytes), base_(static_cast<unsigned char*>(detail::mapLargeBlock(bytes > 0 ? bytes : 1))) {}
+  ~ArrayArena() { detail::unmapLargeBlock(base_, size_ > 0 ? size_ : 1); }
+  ArrayArena(const ArrayArena&) = delete;
+  ArrayArena& operator=(const ArrayArena&) = delete;
+
+  // Null when the block has no room left.
+  void* take(std::size_t bytes) {
+    const std::size_t start = detail::roundUp(used_, kAlignment);
+    if (start > size_ || bytes > size_ - start) return nullptr;
+    used_ = start + bytes;
+    return base_ + start;
+  }
+  bool owns(const void* block) const {
+    const auto* byte = static_cast<const unsigned char*>(block);
+    return byte >= base_ && byte < base_ + size_;
+  }
+  static constexpr std::size_t kAlignment = 64;
+
+ private:
+  std::size_t size_;
+  unsigned char* base_;
+  std::size_t used_ = 0;
+};
 
 template <typename T>
 struct ArrayAllocator {
   using value_type = T;
 
   ArrayAllocator() = default;
+  explicit ArrayAllocator(std::shared_ptr<ArrayArena> arenaToUse) : arena(std::move(arenaToUse)) {}
   template <typename U>
-  ArrayAllocator(const ArrayAllocator<U>&) noexcept {}
+  ArrayAllocator(const ArrayAllocator<U>& other) noexcept : arena(other.arena) {}
+
+  // An array handed over keeps its arena; a copy is an ordinary allocation.
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+  using propagate_on_container_copy_assignment = std::false_type;
+  ArrayAllocator select_on_container_copy_construction() const { return {}; }
 
   T* allocate(std::size_t count) {
     const std::size_t bytes = count * sizeof(T);
+    if (arena) {
+      if (void* block = arena->take(bytes)) return static_cast<T*>(block);
+    }
 #if defined(__linux__)
     if (bytes >= detail::kHugePageThreshold) return static_cast<T*>(detail::mapLargeBlock(bytes));
 #endif
@@ -60,6 +106,7 @@ struct ArrayAllocator {
   }
 
   void deallocate(T* block, std::size_t count) noexcept {
+    if (arena && arena->owns(block)) return;  // released with the arena
 #if defined(__linux__)
     if (count * sizeof(T) >= detail::kHugePageThreshold) return detail::unmapLargeBlock(block, count * sizeof(T));
 #endif
@@ -76,9 +123,11 @@ struct ArrayAllocator {
   }
 
   template <typename U>
-  bool operator==(const ArrayAllocator<U>&) const noexcept {
-    return true;
+  bool operator==(const ArrayAllocator<U>& other) const noexcept {
+    return arena == other.arena;
   }
+
+  std::shared_ptr<ArrayArena> arena;
 };
 
 }  // namespace lumivex

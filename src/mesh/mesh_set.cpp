@@ -242,6 +242,21 @@ std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<Arr
 std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group) {
   std::uint64_t at = reader.offset();
   const std::uint64_t end = at + *reader.bytesLeft();
+
+  // A group with many megabytes of arrays that all fit the file gets one
+  // huge-page block to cut them from.
+  std::uint64_t arenaBytes = 0;
+  for (const MeshRecord& mesh : group.meshes) {
+    arenaBytes += std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexStride) + ArrayArena::kAlignment;
+    arenaBytes += 2 * std::uint64_t(mesh.indexCount) + ArrayArena::kAlignment;
+  }
+  if (arenaBytes >= kParallelReadBytes && arenaBytes <= end - at + group.meshes.size() * 2 * ArrayArena::kAlignment) {
+    const auto arena = std::make_shared<ArrayArena>(static_cast<std::size_t>(arenaBytes));
+    for (MeshRecord& mesh : group.meshes) {
+      mesh.vertices = VertexBytes(ArrayAllocator<std::uint8_t>(arena));
+      mesh.indices = IndexArray(ArrayAllocator<std::uint16_t>(arena));
+    }
+  }
   std::vector<ArrayPiece> pieces;
   std::vector<std::pair<std::uint64_t, MeshRecord*>> slotted;
   for (MeshRecord& mesh : group.meshes) {
