@@ -240,42 +240,52 @@ std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<Arr
 // follows from the headers, so claims beyond the file's end are found before
 // reading, and the arrays are read by position, in parallel.
 std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group) {
+  // Where each mesh's arrays sit; the first that passes the file's end is the damage.
+  struct ArrayPlaces {
+    std::uint64_t vertices;
+    std::uint64_t indices;
+  };
+  std::vector<ArrayPlaces> places;
+  places.reserve(group.meshes.size());
   std::uint64_t at = reader.offset();
   const std::uint64_t end = at + *reader.bytesLeft();
-
-  // A group with many megabytes of arrays that all fit the file gets one
-  // huge-page block to cut them from.
-  std::uint64_t arenaBytes = 0;
+  std::uint64_t slotBytes = 0;
   for (const MeshRecord& mesh : group.meshes) {
-    arenaBytes += std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexStride) + ArrayArena::kAlignment;
-    arenaBytes += 2 * std::uint64_t(mesh.indexCount) + ArrayArena::kAlignment;
+    const std::uint64_t vertexBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
+    if (vertexBytes > end - at) return Damage{"vertex records cut short", at};
+    const std::uint64_t indexAt = at + vertexBytes;
+    const std::uint64_t indexBytes = 2 * std::uint64_t(mesh.indexCount);
+    if (indexBytes > end - indexAt) return Damage{"index array cut short", indexAt};
+    places.push_back({at, indexAt});
+    at = indexAt + indexBytes;
+    slotBytes += std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexStride) + indexBytes +
+                 2 * ArrayArena::kAlignment;
   }
-  if (arenaBytes >= kParallelReadBytes && arenaBytes <= end - at + group.meshes.size() * 2 * ArrayArena::kAlignment) {
-    const auto arena = std::make_shared<ArrayArena>(static_cast<std::size_t>(arenaBytes));
+
+  // A group with many megabytes of arrays gets one huge-page block to cut them from.
+  if (slotBytes >= kParallelReadBytes) {
+    const auto arena = std::make_shared<ArrayArena>(static_cast<std::size_t>(slotBytes));
     for (MeshRecord& mesh : group.meshes) {
       mesh.vertices = VertexBytes(ArrayAllocator<std::uint8_t>(arena));
       mesh.indices = IndexArray(ArrayAllocator<std::uint16_t>(arena));
     }
   }
+
   std::vector<ArrayPiece> pieces;
   std::vector<std::pair<std::uint64_t, MeshRecord*>> slotted;
-  for (MeshRecord& mesh : group.meshes) {
+  for (std::size_t m = 0; m < group.meshes.size(); ++m) {
+    MeshRecord& mesh = group.meshes[m];
     const std::uint64_t vertexBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
-    if (vertexBytes > end - at) return Damage{"vertex records cut short", at};
     if (mesh.vertexStride == mesh.vertexSize) {
       mesh.vertices.resize(static_cast<std::size_t>(vertexBytes));
-      pieces.push_back({at, mesh.vertices.data(), static_cast<std::size_t>(vertexBytes), "vertex records cut short", at});
+      pieces.push_back({places[m].vertices, mesh.vertices.data(), static_cast<std::size_t>(vertexBytes),
+                        "vertex records cut short", places[m].vertices});
     } else {
-      slotted.emplace_back(at, &mesh);
+      slotted.emplace_back(places[m].vertices, &mesh);
     }
-    at += vertexBytes;
-
-    const std::uint64_t indexBytes = 2 * std::uint64_t(mesh.indexCount);
-    if (indexBytes > end - at) return Damage{"index array cut short", at};
     mesh.indices.resize(static_cast<std::size_t>(mesh.indexCount));
-    auto* indexDestination = reinterpret_cast<std::uint8_t*>(mesh.indices.data());
-    pieces.push_back({at, indexDestination, static_cast<std::size_t>(indexBytes), "index array cut short", at});
-    at += indexBytes;
+    pieces.push_back({places[m].indices, reinterpret_cast<std::uint8_t*>(mesh.indices.data()),
+                      2 * static_cast<std::size_t>(mesh.indexCount), "index array cut short", places[m].indices});
   }
 
   if (auto damage = readPieces(reader, pieces)) return damage;
