@@ -7,8 +7,16 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <cstring>
+#include <vector>
 
 #include "math/kernel_variants.h"
+#include "support/kernel_family.h"
+#include "support/pinned_inputs.h"
+
+#if LUMIVEX_HAS_SSE_KERNEL
+#include <xmmintrin.h>
+#endif
 
 namespace lumivex {
 namespace {
@@ -213,6 +221,114 @@ TEST(Combine, NonFiniteWeightsPassThrough) {
     EXPECT_TRUE(std::isnan(out.x) && std::isnan(out.y) && std::isnan(out.z)) << c.name;
   }
 }
+
+// Every routine's bits over a large fixed set of inputs, NaNs and infinities
+// among them, are pinned by a digest. NaN results follow a fixed operand
+// order (the first NaN operand; inf - inf gives the negative default NaN), so
+// debug and release builds write the same bytes. A few of them by hand:
+TEST(KernelBits, NaNResultsFollowTheStatedOrder) {
+  const auto nan = [](std::uint32_t bits) { return std::bit_cast<float>(bits); };
+  struct Case {
+    const char* label;
+    Normalise routine;
+    Vector3 in;
+    std::uint32_t x, y, z;
+  };
+  std::vector<Case> cases = {
+      // A negative NaN: bits 0xFFC00000 give index 384, m = 1.5 and s = 2^64,
+      // so y = 1 is scaled to about 2^64 / sqrt(1.5).
+      {"baseline", normaliseVector3Baseline, {nan(0xFFC00000), 1.0f, 0.0f}, 0xFFC00000, 0x5F5105EC, 0},
+      // The first of two NaNs (y before z) decides, and each NaN stays in its place.
+      {"baseline", normaliseVector3Baseline, {1.0f, nan(0x7FC00001), nan(0xFFC00002)}, 0x1F5105EB, 0x7FC00001,
+       0xFFC00002},
+      {"baseline", normaliseVector3Baseline, {2.0f, nan(0x7F800001), 3.0f}, 0x1FD105EB, 0x7FC00001, 0x201CC471},
+  };
+#if LUMIVEX_HAS_SSE_KERNEL
+  for (Normalise sse : {normaliseVector3Sse, normaliseVector3Sse2}) {
+    // r is NaN; it is taken first for x and y, z first for z.
+    cases.push_back({"sse", sse, {nan(0x7FC00001), nan(0xFFC00002), nan(0x7FC00003)}, 0x7FC00001, 0x7FC00001, 0x7FC00003});
+    // An infinite squared length: 0 x inf in the Newton step, the default NaN.
+    cases.push_back({"sse", sse, {std::numeric_limits<float>::infinity(), 1.0f, 2.0f}, 0xFFC00000, 0xFFC00000, 0xFFC00000});
+  }
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    expectBits(normalised(c.routine, c.in), c.x, c.y, c.z);
+  }
+  // The single-precision combination adds P0 first in z only.
+  const Vector3 p0 = {nan(0x7FC00001), nan(0x7FC00001), nan(0x7FC00001)};
+  const Vector3 p1 = {nan(0xFFC00002), nan(0xFFC00002), nan(0xFFC00002)};
+  const Vector3 p2 = {1, 2, 3};
+  Vector3 out{};
+  barycentricCombineSingle(&out, &p0, &p1, &p2, 0.25f, 0.5f);
+  expectBits(out, 0xFFC00002, 0xFFC00002, 0x7FC00001);
+  barycentricCombineDouble(&out, &p0, &p1, &p2, 0.25f, 0.5f);
+  expectBits(out, 0xFFC00002, 0xFFC00002, 0xFFC00002);
+}
+
+constexpr int kPinnedCount = 200000;
+
+std::uint64_t normaliseDigest(Normalise routine, std::uint32_t seed) {
+  testing::PinnedInputs inputs(seed);
+  testing::BitsDigest digest;
+  for (int i = 0; i < kPinnedCount; ++i) digest.add(normalised(routine, inputs.nextVector()));
+  return digest.value;
+}
+
+std::uint64_t combineDigest(Combine routine, std::uint32_t seed) {
+  testing::PinnedInputs inputs(seed);
+  testing::BitsDigest digest;
+  for (int i = 0; i < kPinnedCount; ++i) {
+    const Vector3 p0 = inputs.nextVector(), p1 = inputs.nextVector(), p2 = inputs.nextVector();
+    float f = inputs.next(), g = inputs.next();
+    if (i % 4 != 0) {  // mostly weights as the rasteriser makes them
+      f = static_cast<float>((i * 7919) % 1000) / 1000.0f;
+      g = (1 - f) * 0.5f;
+    }
+    Vector3 out{};
+    routine(&out, &p0, &p1, &p2, f, g);
+    digest.add(out);
+  }
+  return digest.value;
+}
+
+TEST(KernelBits, DigestsOverPinnedInputs) {
+  EXPECT_EQ(normaliseDigest(normaliseVector3Baseline, 1), 0x72292f363cd48e54ull);
+  EXPECT_EQ(combineDigest(barycentricCombineDouble, 3), 0xb6787eab9953ce8aull);
+  EXPECT_EQ(combineDigest(barycentricCombineSingle, 4), 0x1f379007b270c377ull);
+}
+
+#if LUMIVEX_HAS_SSE_KERNEL
+// The processor's reciprocal-square-root estimate is only bounded, not fixed,
+// so processors may differ in it. Step by step from this processor's own
+// estimate, every output bit must follow the stated order of operations...
+TEST(KernelBits, SseFollowsItsStepsFromTheProcessorsEstimate) {
+  testing::PinnedInputs inputs(2);
+  for (int i = 0; i < kPinnedCount; ++i) {
+    const Vector3 in = inputs.nextVector();
+    const float l = (in.x * in.x + in.y * in.y) + in.z * in.z;
+    if (!std::isfinite(l)) continue;  // NaN results: pinned above
+    Vector3 expected = {0, 0, 0};
+    if (!(l < 0x1p-46f)) {
+      const float r0 = _mm_cvtss_f32(_mm_rsqrt_ss(_mm_set_ss(l)));
+      const float r = (0.5f * r0) * (3.0f - (l * r0) * r0);
+      expected = {r * in.x, r * in.y, r * in.z};
+    }
+    for (Normalise sse : {normaliseVector3Sse, normaliseVector3Sse2}) {
+      const Vector3 out = normalised(sse, in);
+      ASSERT_EQ(std::memcmp(&out, &expected, sizeof out), 0) << i;
+    }
+  }
+}
+
+// ...and on a processor whose estimates match the one the digest was taken
+// on, the whole output is pinned.
+TEST(KernelBits, SseDigestOnTheReferenceProcessor) {
+  if (!testing::processorEstimatesMatchReference()) GTEST_SKIP() << "this processor estimates differently";
+  EXPECT_EQ(normaliseDigest(normaliseVector3Sse, 2), 0xa6238bbe830b01f8ull);
+  EXPECT_EQ(normaliseDigest(normaliseVector3Sse2, 2), 0xa6238bbe830b01f8ull);
+}
+#endif
 
 }  // namespace
 }  // namespace lumivex

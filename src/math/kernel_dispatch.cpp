@@ -1,6 +1,7 @@
 #include "math/kernel_dispatch.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 #include "math/kernel_variants.h"
@@ -15,40 +16,48 @@ namespace {
 
 Vector3* normaliseVector3FirstCall(Vector3* out, const Vector3* in) {
   initialiseKernelTable();
-  return kernelTable.normaliseVector3(out, in);
+  return normaliseVector3(out, in);
 }
 
 Vector3* barycentricCombineFirstCall(Vector3* out, const Vector3* p0, const Vector3* p1,
                                      const Vector3* p2, float f, float g) {
   initialiseKernelTable();
-  return kernelTable.barycentricCombine(out, p0, p1, p2, f, g);
+  return barycentricCombine(out, p0, p1, p2, f, g);
 }
 
-constexpr KernelTable kFirstCallTable = {normaliseVector3FirstCall, barycentricCombineFirstCall};
+constexpr KernelRoutines kFirstCallRoutines = {normaliseVector3FirstCall, barycentricCombineFirstCall};
 
 // The baseline routines before the x86 overlay.
-constexpr KernelTable kReferenceTable = {normaliseVector3Baseline, barycentricCombineDouble};
+constexpr KernelRoutines kReferenceRoutines = {normaliseVector3Baseline, barycentricCombineDouble};
 
-KernelChoice kernelChoice = KernelChoice::Unchosen;
+// The choice is published after the slots; the lock makes the first call of
+// two threads at once choose only once.
+std::atomic<KernelChoice> kernelChoice{KernelChoice::Unchosen};
+std::mutex kernelChoiceLock;
 KernelProbes kernelProbes;
 
-void installX86Family(KernelTable& table) { table.normaliseVector3 = normaliseVector3Baseline; }
+void installX86Family(KernelRoutines& table) { table.normaliseVector3 = normaliseVector3Baseline; }
 
 #if LUMIVEX_HAS_SSE_KERNEL
-void installSse2Family(KernelTable& table) {
+void installSse2Family(KernelRoutines& table) {
   table.normaliseVector3 = normaliseVector3Sse2;
   table.barycentricCombine = barycentricCombineSingle;
 }
 
-void installSseFamily(KernelTable& table) {
+void installSseFamily(KernelRoutines& table) {
   table.normaliseVector3 = normaliseVector3Sse;
   table.barycentricCombine = barycentricCombineSingle;
 }
 #endif
 
+void storeRoutines(const KernelRoutines& routines) {
+  kernelTable.normaliseVector3.store(routines.normaliseVector3, std::memory_order_release);
+  kernelTable.barycentricCombine.store(routines.barycentricCombine, std::memory_order_release);
+}
+
 }  // namespace
 
-KernelTable kernelTable = kFirstCallTable;
+KernelTable kernelTable = {kFirstCallRoutines.normaliseVector3, kFirstCallRoutines.barycentricCombine};
 
 KernelChoice chooseKernelFamily(const KernelSettings& settings, const ProcessorFeatures& features) {
   std::uint32_t disable = settings.disableSimd.value_or(0);
@@ -60,9 +69,12 @@ KernelChoice chooseKernelFamily(const KernelSettings& settings, const ProcessorF
 }
 
 KernelChoice initialiseKernelTable() {
-  if (kernelChoice != KernelChoice::Unchosen) return kernelChoice;
+  const KernelChoice chosen = kernelChoice.load(std::memory_order_acquire);
+  if (chosen != KernelChoice::Unchosen) return chosen;
+  const std::lock_guard<std::mutex> lock(kernelChoiceLock);
+  if (kernelChoice.load(std::memory_order_relaxed) != KernelChoice::Unchosen) return kernelChoice.load();
 
-  KernelTable table = kReferenceTable;
+  KernelRoutines table = kReferenceRoutines;
   installX86Family(table);
 
   KernelSettings settings;
@@ -80,8 +92,8 @@ KernelChoice initialiseKernelTable() {
   choice = KernelChoice::X86;
 #endif
 
-  kernelTable = table;
-  kernelChoice = choice;
+  storeRoutines(table);
+  kernelChoice.store(choice, std::memory_order_release);
   return choice;
 }
 
@@ -120,11 +132,12 @@ bool processorFeatureUsable(ProcessorFeature feature) {
 }
 
 void resetKernelTableForTesting(const KernelProbes& probes) {
+  const std::lock_guard<std::mutex> lock(kernelChoiceLock);
   kernelProbes = probes;
-  kernelChoice = KernelChoice::Unchosen;
-  kernelTable = kFirstCallTable;
+  kernelChoice.store(KernelChoice::Unchosen);
+  storeRoutines(kFirstCallRoutines);
 }
 
-KernelChoice currentKernelChoice() { return kernelChoice; }
+KernelChoice currentKernelChoice() { return kernelChoice.load(); }
 
 }  // namespace lumivex

@@ -3,10 +3,27 @@
 #if LUMIVEX_HAS_SSE_KERNEL
 #include <xmmintrin.h>
 
+#include <cmath>
+
+#include "math/nan_order.h"
+
 namespace lumivex {
 
 namespace {
 constexpr float kSmallestNormalisedSquaredLength = 0x1p-46f;
+
+// A squared length that is NaN or infinite makes every component NaN; which
+// NaN follows from a fixed operand order (see nan_order.h), the one the files
+// written so far hold.
+Vector3 normaliseToNaN(float x, float y, float z) {
+  using namespace nan_order;
+  const float squaredLength = add(add(mul(x, x), mul(y, y)), mul(z, z));
+  // The estimate of NaN is that NaN made quiet, of +infinity +0.
+  const float estimate = std::isnan(squaredLength) ? quiet(squaredLength) : 0.0f;
+  const float t = mul(mul(squaredLength, estimate), estimate);
+  const float r = mul(sub(3.0f, t), mul(estimate, 0.5f));
+  return {mul(r, x), mul(r, y), mul(z, r)};
+}
 
 inline Vector3* normaliseWithRsqrtEstimate(Vector3* out, const Vector3* in) {
   const float x = in->x;
@@ -22,9 +39,9 @@ inline Vector3* normaliseWithRsqrtEstimate(Vector3* out, const Vector3* in) {
   const float half = 0.5f * estimate;
   const float t = (squaredLength * estimate) * estimate;
   const float r = half * (3.0f - t);
-  out->x = r * x;
-  out->y = r * y;
-  out->z = r * z;
+  Vector3 result = {r * x, r * y, r * z};
+  if (std::isnan(result.x) || std::isnan(result.y) || std::isnan(result.z)) result = normaliseToNaN(x, y, z);
+  *out = result;
   return out;
 }
 }  // namespace

@@ -21,4 +21,9 @@ void useKernelFamily(Family family);
 // Back to the real settings and processor query.
 void useRealKernelProbes();
 
+// True when this processor's reciprocal-square-root estimates (which the
+// instruction set only bounds) equal those of the processor that golden
+// outputs of the SIMD family were taken on; false off x86.
+bool processorEstimatesMatchReference();
+
 }  // namespace lumivex::testing
