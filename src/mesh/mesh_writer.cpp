@@ -3,42 +3,33 @@
 #include <algorithm>
 #include <bit>
 
+#include "math/little_endian.h"
+
 #include "output/atomic_file.h"
 
 namespace lumivex {
 
-namespace {
-
-void appendInt32(std::vector<std::uint8_t>& bytes, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(bits >> shift));
-}
-
-void appendFloat(std::vector<std::uint8_t>& bytes, float value) {
-  appendInt32(bytes, std::bit_cast<std::int32_t>(value));
-}
-
-}  // namespace
+using little_endian::appendFloat;
 
 std::vector<std::uint8_t> encodeMeshFile(const std::vector<MeshToWrite>& meshes) {
   constexpr std::int32_t kVersion = 10;
   constexpr std::size_t kHeaderBlockLength = 29;
   std::vector<std::uint8_t> bytes;
-  appendInt32(bytes, kVersion);
+  little_endian::appendI32(bytes, kVersion);
   bytes.insert(bytes.end(), kHeaderBlockLength, 0);
-  appendInt32(bytes, 0);  // no opaque blocks
-  appendInt32(bytes, 1);  // one group
-  appendInt32(bytes, static_cast<std::int32_t>(meshes.size()));
+  little_endian::appendI32(bytes, 0);  // no opaque blocks
+  little_endian::appendI32(bytes, 1);  // one group
+  little_endian::appendI32(bytes, static_cast<std::int32_t>(meshes.size()));
   for (const MeshToWrite& mesh : meshes) {
     const std::size_t nameLength = std::min<std::size_t>(mesh.name.size(), 1023);
-    appendInt32(bytes, static_cast<std::int32_t>(nameLength));
+    little_endian::appendI32(bytes, static_cast<std::int32_t>(nameLength));
     bytes.insert(bytes.end(), mesh.name.begin(), mesh.name.begin() + static_cast<std::ptrdiff_t>(nameLength));
     bytes.insert(bytes.end(), 16, 0);
-    appendInt32(bytes, 9233);
-    appendInt32(bytes, 40);
-    appendInt32(bytes, static_cast<std::int32_t>(mesh.vertices.size()));
-    appendInt32(bytes, static_cast<std::int32_t>(mesh.indices.size()));
-    appendInt32(bytes, 0);
+    little_endian::appendI32(bytes, 9233);
+    little_endian::appendI32(bytes, 40);
+    little_endian::appendI32(bytes, static_cast<std::int32_t>(mesh.vertices.size()));
+    little_endian::appendI32(bytes, static_cast<std::int32_t>(mesh.indices.size()));
+    little_endian::appendI32(bytes, 0);
   }
   for (const MeshToWrite& mesh : meshes) {
     for (const VertexRecord& v : mesh.vertices) {
@@ -47,10 +38,7 @@ std::vector<std::uint8_t> encodeMeshFile(const std::vector<MeshToWrite>& meshes)
         appendFloat(bytes, value);
       }
     }
-    for (std::uint16_t index : mesh.indices) {
-      bytes.push_back(static_cast<std::uint8_t>(index & 0xFF));
-      bytes.push_back(static_cast<std::uint8_t>(index >> 8));
-    }
+    for (std::uint16_t index : mesh.indices) little_endian::appendU16(bytes, index);
   }
   return bytes;
 }

@@ -36,6 +36,11 @@ inline std::size_t cellIndex(const SampleGrid& grid, std::int32_t col, std::int3
 // then 24 bytes per sample, six little-endian floats, in cell order.
 std::vector<std::uint8_t> encodeSamplesFile(const SampleGrid& grid);
 
+// The grid held in the bytes of a samples file of size 1 to 16384: the
+// header's two sizes equal and the length exactly 8 + 24 x size x size;
+// false otherwise.
+bool decodeSamplesFile(const std::uint8_t* bytes, std::size_t length, SampleGrid& grid);
+
 // Writes the samples file so that it is either complete or not touched at all
 // (see writeFileAtomically). Returns false when anything fails.
 bool writeSamplesFile(const std::string& fileName, const SampleGrid& grid);

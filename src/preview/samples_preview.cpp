@@ -10,18 +10,13 @@
 #include <cstring>
 #include <vector>
 
+#include "math/little_endian.h"
 #include "output/atomic_file.h"
 #include "preview/png_encoder.h"
 
 namespace lumivex {
 
 namespace {
-
-std::int32_t littleEndian32(const std::uint8_t* bytes) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-                                   static_cast<std::uint32_t>(bytes[2]) << 16 |
-                                   static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 bool isFinite(const Sample& s) {
   for (float value : {s.position.x, s.position.y, s.position.z, s.normal.x, s.normal.y, s.normal.z}) {
@@ -50,8 +45,8 @@ SamplesFileResult readSamplesFile(const std::string& fileName) {
   }
   std::uint8_t header[8];
   const bool headerRead = std::fread(header, 1, sizeof header, file) == sizeof header;
-  const std::int32_t size = headerRead ? littleEndian32(header) : 0;
-  if (!headerRead || size != littleEndian32(header + 4) || (size != 128 && size != 256 && size != 512)) {
+  const std::int32_t size = headerRead ? little_endian::loadI32(header) : 0;
+  if (!headerRead || size != little_endian::loadI32(header + 4) || (size != 128 && size != 256 && size != 512)) {
     std::fclose(file);
     result.status = SamplesFileStatus::BadHeader;
     result.message = "the header is not the size (128, 256 or 512) twice";
@@ -77,7 +72,7 @@ SamplesFileResult readSamplesFile(const std::string& fileName) {
   for (std::size_t i = 0; i < result.grid.samples.size(); ++i) {
     float values[6];
     for (int k = 0; k < 6; ++k) {
-      values[k] = std::bit_cast<float>(static_cast<std::uint32_t>(littleEndian32(&bytes[24 * i + 4 * k])));
+      values[k] = little_endian::loadFloat(&bytes[24 * i + 4 * k]);
     }
     result.grid.samples[i] = {{values[0], values[1], values[2]}, {values[3], values[4], values[5]}};
   }
