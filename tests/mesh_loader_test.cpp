@@ -11,6 +11,7 @@
 #include "mesh/byte_reader.h"
 #include "mesh/mesh_set.h"
 #include "support/allocation_probe.h"
+#include "support/byte_sources.h"
 #include "support/kvx_builder.h"
 #include "support/tool_runner.h"
 
@@ -29,19 +30,21 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Loads `bytes` from a regular file (length known) or from a memory stream
-// (length unknown, like a pipe).
-LoadOutcome loadBytes(const std::string& bytes, MeshSet& set, Source source = Source::RegularFile) {
-  std::unique_ptr<std::FILE, FileCloser> file;
-  if (source == Source::RegularFile || bytes.empty()) {
-    file.reset(std::tmpfile());
-    std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-    std::rewind(file.get());
-  } else {
-    file.reset(fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb"));
+// Loads `bytes` from a regular file (length known) or from a stream of
+// unknown length that delivers at most 4,096 bytes per read, like a pipe.
+LoadOutcome loadBytes(const std::string& bytes, MeshSet& set, Source source = Source::RegularFile,
+                      const LoadOptions& options = {}) {
+  if (source == Source::Stream) {
+    testing::ChunkedSource stream(bytes, 4096, false);
+    ByteReader reader(stream);
+    return readMeshSet(reader, set, options);
   }
-  ByteReader reader(file.get());
-  return readMeshSet(reader, set);
+  std::unique_ptr<std::FILE, FileCloser> file(std::tmpfile());
+  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+  std::rewind(file.get());
+  FileDescriptorSource regularFile(fileno(file.get()));
+  ByteReader reader(regularFile);
+  return readMeshSet(reader, set, options);
 }
 
 std::vector<TestVertex> threeVertices() {
@@ -271,69 +274,103 @@ TEST(Loader, LegalEdgesOfTheLimitsStillLoad) {
   }
 }
 
-TEST(Loader, EveryCutOfAMultiMeshFileIsDamaged) {
-  std::string records32;
-  for (int b = 0; b < 96; ++b) records32 += static_cast<char>(b);
-  const TestMesh short1041{"short", 1041, 32, 3, 4, records32, {0, 1, 2, 0}};
-  const TestMesh regular = meshOf(threeVertices(), {0, 1, 2, 1, 2, 0});
-  const std::string file =
-      KvxBuilder().preamble(10, {3, -1}).int32(2).group({regular, short1041}).group({short1041, regular}).data();
-  {
-    MeshSet set;
-    ASSERT_EQ(loadBytes(file, set).status, LoadStatus::Loaded);
+// Every way the loader can read: by position or in order, with reads that
+// come back short, with a buffer smaller than the records (so that reads and
+// skips bypass it), and with the parallel reads on 1 to 4 threads.
+struct ReadWay {
+  const char* label;
+  bool lengthKnown;
+  std::size_t largestRead;  // per read of the source
+  std::size_t bufferSize;
+  LoadOptions options;
+};
+
+std::vector<ReadWay> everyReadWay() {
+  std::vector<ReadWay> ways = {
+      {"pipe", false, 65536, ByteReader::kDefaultBufferSize, {}},
+      {"pipe, short reads, small buffer", false, 7, 64, {}},
+      {"file", true, 65536, ByteReader::kDefaultBufferSize, {}},
+      {"file, short reads, small buffer", true, 5, 64, {}},
+  };
+  for (std::size_t threads = 1; threads <= 4; ++threads) {
+    ways.push_back({"file, parallel", true, 1 << 20, ByteReader::kDefaultBufferSize, {1, threads}});
+    ways.push_back({"file, parallel, short reads", true, 3, 64, {1, threads}});
   }
-  for (std::size_t length = 0; length < file.size(); ++length) {
-    for (Source source : {Source::RegularFile, Source::Stream}) {
-      MeshSet set;
-      const LoadOutcome outcome = loadBytes(file.substr(0, length), set, source);
-      ASSERT_EQ(outcome.status, LoadStatus::Damaged) << "cut at " << length;
-      EXPECT_LE(outcome.offset, length) << "cut at " << length;
+  return ways;
+}
+
+LoadOutcome loadBytesBy(const ReadWay& way, const std::string& bytes, MeshSet& set) {
+  testing::ChunkedSource source(bytes, way.largestRead, way.lengthKnown);
+  ByteReader reader(source, way.bufferSize);
+  return readMeshSet(reader, set, way.options);
+}
+
+TEST(Loader, EveryWayOfReadingAgreesAndEveryCutIsDamaged) {
+  std::string records32, records100;
+  for (int b = 0; b < 96; ++b) records32 += static_cast<char>(b);
+  for (int b = 0; b < 300; ++b) records100 += static_cast<char>(b * 7);
+  const TestMesh short1041{"short", 1041, 32, 3, 4, records32, {0, 1, 2, 0}};
+  const TestMesh long1041{"long", 1041, 100, 3, 3, records100, {2, 0, 1}};
+  const TestMesh regular = meshOf(threeVertices(), {0, 1, 2, 1, 2, 0});
+  const std::vector<std::vector<TestMesh>> groups = {{regular, short1041, long1041}, {}, {long1041, regular}};
+  KvxBuilder builder;
+  builder.preamble(10, {3, -1}).int32(3);
+  for (const auto& group : groups) builder.group(group);
+  const std::string file = builder.data();
+
+  for (const ReadWay& way : everyReadWay()) {
+    SCOPED_TRACE(::testing::Message() << way.label << ", " << way.options.readThreads << " threads");
+    MeshSet set;
+    const LoadOutcome outcome = loadBytesBy(way, file, set);
+    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+    ASSERT_EQ(set.groups.size(), groups.size());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+      ASSERT_EQ(set.groups[g].meshes.size(), groups[g].size());
+      for (std::size_t m = 0; m < groups[g].size(); ++m) {
+        const MeshRecord& mesh = set.groups[g].meshes[m];
+        const TestMesh& expected = groups[g][m];
+        EXPECT_EQ(std::vector<std::uint16_t>(mesh.indices.begin(), mesh.indices.end()), expected.indices);
+        for (int v = 0; v < expected.vertexCount; ++v) {  // the 40-byte slots
+          const std::string record =
+              expected.vertexBytes.substr(std::size_t(v) * expected.vertexSize, expected.vertexSize);
+          const std::string slot =
+              asString(mesh.vertices).substr(std::size_t(v) * mesh.vertexStride, mesh.vertexStride);
+          EXPECT_EQ(slot, (record + std::string(40, '\0')).substr(0, slot.size())) << g << " " << m << " " << v;
+        }
+      }
+    }
+    // Every cut; where threads are started per group, every seventh and the last few.
+    const bool parallel = way.options.readThreads > 0;
+    for (std::size_t length = 0; length < file.size(); ++length) {
+      if (parallel && length % 7 != 0 && length + 8 < file.size()) continue;
+      MeshSet cut;
+      const LoadOutcome cutOutcome = loadBytesBy(way, file.substr(0, length), cut);
+      ASSERT_EQ(cutOutcome.status, LoadStatus::Damaged) << "cut at " << length;
+      EXPECT_LE(cutOutcome.offset, length) << "cut at " << length;
+      MeshSet reference;
+      EXPECT_EQ(cutOutcome.reason(), loadBytesBy(everyReadWay()[0], file.substr(0, length), reference).reason());
+      EXPECT_TRUE(cut.groups.empty());
     }
   }
 }
 
-// Groups with many megabytes of arrays are read from regular files by several
-// threads at once; the result and every refusal must equal the stream's.
-TEST(Loader, LargeGroupsLoadAlikeFromFilesAndStreams) {
-  std::mt19937 random(17);
-  std::vector<TestMesh> meshes;
-  for (int m = 0; m < 4; ++m) {
-    TestMesh mesh;
-    mesh.name = "big" + std::to_string(m);
-    mesh.formatCode = m == 2 ? 1041 : 9233;
-    mesh.vertexSize = m == 2 ? 32 : 40;
-    mesh.vertexCount = 57000 + m;
-    mesh.vertexBytes.resize(std::size_t(mesh.vertexCount) * std::size_t(mesh.vertexSize));
-    for (std::size_t k = 0; k < mesh.vertexBytes.size(); ++k) {
-      mesh.vertexBytes[k] = static_cast<char>((k * 2654435761u + std::size_t(m)) >> 13);
+// Reading is paced by the buffer, not by the number of groups or meshes: a
+// file of many tiny groups costs about one read per buffer.
+TEST(Loader, ManySmallGroupsCostAboutOneReadPerBuffer) {
+  const TestMesh triangle = meshOf(threeVertices(), {0, 1, 2});
+  KvxBuilder empty, tiny;
+  empty.preamble(10).int32(100'000);
+  for (int g = 0; g < 100'000; ++g) empty.int32(0);
+  tiny.preamble(10).int32(5'000);
+  for (int g = 0; g < 5'000; ++g) tiny.group({triangle});
+  for (const std::string& file : {empty.data(), tiny.data()}) {
+    for (bool lengthKnown : {true, false}) {
+      testing::ChunkedSource source(file, std::size_t{1} << 30, lengthKnown);
+      ByteReader reader(source, 65536);
+      MeshSet set;
+      ASSERT_EQ(readMeshSet(reader, set).status, LoadStatus::Loaded);
+      EXPECT_LE(source.reads(), file.size() / 65536 + 3) << file.size() << (lengthKnown ? " file" : " pipe");
     }
-    for (int k = 0; k < 3000 + m; ++k) mesh.indices.push_back(static_cast<std::uint16_t>(random()));
-    mesh.indexCount = static_cast<std::int32_t>(mesh.indices.size());
-    meshes.push_back(mesh);
-  }
-  const std::string file = kvxFile({meshes, {meshes[0]}});
-  ASSERT_GT(file.size(), std::size_t{8} << 20);  // enough for the parallel reads
-
-  MeshSet fromFile, fromStream;
-  ASSERT_EQ(loadBytes(file, fromFile, Source::RegularFile).status, LoadStatus::Loaded);
-  ASSERT_EQ(loadBytes(file, fromStream, Source::Stream).status, LoadStatus::Loaded);
-  ASSERT_EQ(fromFile.groups.size(), 2u);
-  for (std::size_t g = 0; g < 2; ++g) {
-    for (std::size_t m = 0; m < fromFile.groups[g].meshes.size(); ++m) {
-      const MeshRecord& a = fromFile.groups[g].meshes[m];
-      const MeshRecord& b = fromStream.groups[g].meshes[m];
-      EXPECT_TRUE(asString(a.vertices) == asString(b.vertices)) << g << " " << m;
-      EXPECT_TRUE(std::equal(a.indices.begin(), a.indices.end(), b.indices.begin(), b.indices.end())) << g << " " << m;
-    }
-    if (g == 0) expectMeshEquals(fromFile.groups[0].meshes[3], meshes[3]);
-  }
-
-  for (std::size_t cut : {file.size() / 2, file.size() - 7}) {
-    MeshSet cutFile, cutStream;
-    const LoadOutcome a = loadBytes(file.substr(0, cut), cutFile, Source::RegularFile);
-    const LoadOutcome b = loadBytes(file.substr(0, cut), cutStream, Source::Stream);
-    EXPECT_EQ(a.status, LoadStatus::Damaged);
-    EXPECT_EQ(a.reason(), b.reason()) << "cut at " << cut;
   }
 }
 
@@ -347,12 +384,30 @@ TEST(Loader, FalseClaimsInASmallFileCostNoLargeAllocation) {
       KvxBuilder().preamble(10).int32(1).int32(2'000'000'000).filler(60).data(),  // meshes
   };
   for (const std::string& file : files) {
-    for (Source source : {Source::RegularFile, Source::Stream}) {
+    for (const ReadWay& way : everyReadWay()) {
       testing::resetLargestAllocation();
       MeshSet set;
-      EXPECT_EQ(loadBytes(file, set, source).status, LoadStatus::Damaged);
-      EXPECT_LT(testing::largestAllocation(), std::size_t{4} << 20);
+      EXPECT_EQ(loadBytesBy(way, file, set).status, LoadStatus::Damaged) << way.label;
+      EXPECT_LT(testing::largestAllocation(), std::size_t{4} << 20) << way.label;
     }
+  }
+}
+
+// A valid large group read in parallel comes in one block mapped for it:
+// about the size of its arrays, which the probe sees too.
+TEST(Loader, AValidLargeGroupTakesAboutItsOwnBytes) {
+  std::vector<TestVertex> vertices(60000);
+  for (std::size_t k = 0; k < vertices.size(); ++k) vertices[k].px = static_cast<float>(k);
+  const TestMesh mesh = meshOf(vertices, std::vector<std::uint16_t>(30000, 7));
+  const std::string file = kvxFile({{mesh, mesh, mesh}});
+  const std::size_t arrayBytes = 3 * (mesh.vertexBytes.size() + 2 * mesh.indices.size());
+  for (std::size_t threads = 1; threads <= 4; ++threads) {
+    testing::resetLargestAllocation();
+    MeshSet set;
+    ASSERT_EQ(loadBytes(file, set, Source::RegularFile, {1, threads}).status, LoadStatus::Loaded);
+    EXPECT_GE(testing::largestAllocation(), arrayBytes);
+    EXPECT_LE(testing::largestAllocation(), arrayBytes + 4096);
+    EXPECT_EQ(asString(set.groups[0].meshes[2].vertices), mesh.vertexBytes);
   }
 }
 

@@ -10,6 +10,7 @@
 // a large group are cut from, front to back, so that no array ends in a tail
 // of small pages. The arena lives as long as any array cut from it.
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -29,9 +30,14 @@ inline constexpr std::size_t kHugePageThreshold = std::size_t{2} << 20;
 
 inline std::size_t roundUp(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) / unit * unit; }
 
+// Told of every large block before it is mapped (tests count them with the
+// allocations made through operator new).
+inline std::atomic<void (*)(std::size_t bytes)> largeBlockObserver{nullptr};
+
 #if defined(__linux__)
 // Maps `bytes` aligned to a huge page boundary; only what is touched becomes resident.
 inline void* mapLargeBlock(std::size_t bytes) {
+  if (auto observe = largeBlockObserver.load(std::memory_order_relaxed)) observe(bytes);
   const std::size_t length = roundUp(bytes, kSmallPageSize);
   void* mapped = mmap(nullptr, length + kHugePageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) throw std::bad_alloc();
@@ -46,7 +52,10 @@ inline void* mapLargeBlock(std::size_t bytes) {
 
 inline void unmapLargeBlock(void* block, std::size_t bytes) { munmap(block, roundUp(bytes, kSmallPageSize)); }
 #else
-inline void* mapLargeBlock(std::size_t bytes) { return ::operator new(bytes); }
+inline void* mapLargeBlock(std::size_t bytes) {
+  if (auto observe = largeBlockObserver.load(std::memory_order_relaxed)) observe(bytes);
+  return ::operator new(bytes);
+}
 inline void unmapLargeBlock(void* block, std::size_t) { ::operator delete(block); }
 #endif
 }  // namespace detail

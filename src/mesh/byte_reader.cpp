@@ -6,23 +6,67 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+
+#include "math/little_endian.h"
 
 namespace lumivex {
 
-ByteReader::ByteReader(std::FILE* file, std::size_t bufferSize) : file_(file), buffer_(bufferSize) {
-  // This reader does its own buffering; large reads go straight into their destination.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
-  const int descriptor = fileno(file_);
+namespace {
+// Larger requests are split: read() and pread() take at most this much at once anyway.
+constexpr std::size_t kLargestRead = std::size_t{1} << 30;
+}  // namespace
+
+std::ptrdiff_t ByteSource::readSomeAt(std::uint64_t, void*, std::size_t) const { return -1; }
+
+FileDescriptorSource::FileDescriptorSource(int descriptor) : descriptor_(descriptor) {
   struct stat status {};
-  if (descriptor >= 0 && fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-    const off_t position = ftello(file_);
+  if (fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode)) {
+    const off_t position = lseek(descriptor_, 0, SEEK_CUR);
     if (position >= 0 && position <= status.st_size) {
-      descriptor_ = descriptor;
-      fileStart_ = static_cast<std::uint64_t>(position);
-      streamSize_ = static_cast<std::uint64_t>(status.st_size - position);
+      start_ = static_cast<std::uint64_t>(position);
+      length_ = static_cast<std::uint64_t>(status.st_size - position);
     }
   }
 }
+
+std::ptrdiff_t FileDescriptorSource::readSome(void* destination, std::size_t count) {
+  if (length_) {
+    const std::ptrdiff_t got = readSomeAt(position_, destination, count);
+    if (got > 0) position_ += static_cast<std::uint64_t>(got);
+    return got;
+  }
+  while (true) {
+    const ssize_t got = ::read(descriptor_, destination, std::min(count, kLargestRead));
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+std::ptrdiff_t FileDescriptorSource::readSomeAt(std::uint64_t at, void* destination, std::size_t count) const {
+  if (!length_ || at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - start_) return -1;
+  while (true) {
+    const ssize_t got = pread(descriptor_, destination, std::min(count, kLargestRead), static_cast<off_t>(start_ + at));
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+std::ptrdiff_t MemorySource::readSome(void* destination, std::size_t count) {
+  const std::ptrdiff_t got = readSomeAt(position_, destination, count);
+  position_ += static_cast<std::size_t>(got);
+  return got;
+}
+
+std::ptrdiff_t MemorySource::readSomeAt(std::uint64_t at, void* destination, std::size_t count) const {
+  if (at >= size_) return 0;
+  const std::size_t take = std::min<std::uint64_t>(count, std::min(size_ - at, std::uint64_t{kLargestRead}));
+  std::memcpy(destination, bytes_ + at, take);
+  return static_cast<std::ptrdiff_t>(take);
+}
+
+ByteReader::ByteReader(ByteSource& source, std::size_t bufferSize)
+    : source_(source), buffer_(bufferSize), streamSize_(source.length()) {}
 
 std::optional<std::uint64_t> ByteReader::bytesLeft() const {
   if (!streamSize_) return std::nullopt;
@@ -32,9 +76,8 @@ std::optional<std::uint64_t> ByteReader::bytesLeft() const {
 bool ByteReader::readAt(std::uint64_t at, void* destination, std::size_t count) const {
   auto* out = static_cast<std::uint8_t*>(destination);
   while (count > 0) {
-    const ssize_t got = pread(descriptor_, out, count, static_cast<off_t>(fileStart_ + at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) readError_ = true;
+    const std::ptrdiff_t got = source_.readSomeAt(at, out, count);
+    if (got < 0) readError_.store(true, std::memory_order_relaxed);
     if (got <= 0) return false;
     out += got;
     at += static_cast<std::uint64_t>(got);
@@ -44,14 +87,19 @@ bool ByteReader::readAt(std::uint64_t at, void* destination, std::size_t count) 
 }
 
 std::size_t ByteReader::fetch(void* destination, std::size_t count) {
+  auto* out = static_cast<std::uint8_t*>(destination);
   std::size_t got = 0;
   if (streamSize_) {
     const std::uint64_t left = fetchPosition_ < *streamSize_ ? *streamSize_ - fetchPosition_ : 0;
-    got = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
-    if (got > 0 && !readAt(fetchPosition_, destination, got)) got = 0;
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+    if (take > 0 && readAt(fetchPosition_, out, take)) got = take;
   } else {
-    got = std::fread(destination, 1, count, file_);
-    if (got < count && std::ferror(file_)) readError_ = true;
+    while (got < count) {
+      const std::ptrdiff_t part = source_.readSome(out + got, count - got);
+      if (part < 0) readError_.store(true, std::memory_order_relaxed);
+      if (part <= 0) break;
+      got += static_cast<std::size_t>(part);
+    }
   }
   fetchPosition_ += got;
   return got;
@@ -88,7 +136,7 @@ bool ByteReader::read(void* destination, std::size_t count) {
 bool ByteReader::skip(std::uint64_t count) {
   const std::size_t buffered = bufferEnd_ - bufferPosition_;
   if (streamSize_ && count > buffered) {
-    // A regular file need not be read to be passed over.
+    // A source read by position need not be read to be passed over.
     const std::uint64_t left = *bytesLeft();
     jumpTo(offset_ + std::min(count, left));
     return count <= left;
@@ -105,6 +153,12 @@ bool ByteReader::skip(std::uint64_t count) {
 }
 
 void ByteReader::jumpTo(std::uint64_t to) {
+  const std::size_t buffered = bufferEnd_ - bufferPosition_;
+  if (to >= offset_ && to - offset_ <= buffered) {
+    bufferPosition_ += static_cast<std::size_t>(to - offset_);
+    offset_ = to;
+    return;
+  }
   bufferPosition_ = bufferEnd_ = 0;
   offset_ = fetchPosition_ = to;
 }
@@ -112,11 +166,7 @@ void ByteReader::jumpTo(std::uint64_t to) {
 bool ByteReader::readInt32(std::int32_t& value) {
   std::uint8_t bytes[4];
   if (!read(bytes, sizeof bytes)) return false;
-  const std::uint32_t bits = static_cast<std::uint32_t>(bytes[0]) |
-                             (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                             (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                             (static_cast<std::uint32_t>(bytes[3]) << 24);
-  value = static_cast<std::int32_t>(bits);
+  value = little_endian::loadI32(bytes);
   return true;
 }
 

@@ -1,23 +1,69 @@
 #pragma once
 // Front-to-back reading of a byte stream through a large buffer, never
-// seeking. A regular file is read by position (pread), which also knows how
-// many bytes are left, so claims larger than the file can be refused before
-// any memory is set aside for them, and arrays further ahead can be read by
-// several threads at once. Any other stream (a pipe) is read in order.
+// seeking. A source that can be read by position (a regular file, a block of
+// memory) also knows how many bytes are left, so claims larger than the file
+// can be refused before any memory is set aside for them, and arrays further
+// ahead can be read by several threads at once. Any other source (a pipe) is
+// read in order.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
 namespace lumivex {
 
+// Where the bytes come from. Reads may deliver fewer bytes than asked for
+// (as a pipe does); the reader asks again until the end or an error.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to `count` bytes from the current position: how many were read, 0 at
+  // the end, -1 on an error.
+  virtual std::ptrdiff_t readSome(void* destination, std::size_t count) = 0;
+  // The number of bytes from the current position to the end, when known. A
+  // source that knows it must also answer readSomeAt, from any thread.
+  virtual std::optional<std::uint64_t> length() const { return std::nullopt; }
+  // Up to `count` bytes at offset `at` from the position the reading started
+  // at, without moving: as readSome.
+  virtual std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const;
+};
+
+// An open file descriptor: regular files are read by position (pread), anything else in order.
+class FileDescriptorSource final : public ByteSource {
+ public:
+  explicit FileDescriptorSource(int descriptor);
+  std::ptrdiff_t readSome(void* destination, std::size_t count) override;
+  std::optional<std::uint64_t> length() const override { return length_; }
+  std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const override;
+
+ private:
+  int descriptor_;
+  std::uint64_t start_ = 0;  // file position the reading started at
+  std::uint64_t position_ = 0;
+  std::optional<std::uint64_t> length_;
+};
+
+// A block of memory, read like a regular file.
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const void* bytes, std::size_t size) : bytes_(static_cast<const std::uint8_t*>(bytes)), size_(size) {}
+  std::ptrdiff_t readSome(void* destination, std::size_t count) override;
+  std::optional<std::uint64_t> length() const override { return size_; }
+  std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const override;
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
 class ByteReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
 
-  explicit ByteReader(std::FILE* file, std::size_t bufferSize = kDefaultBufferSize);
+  explicit ByteReader(ByteSource& source, std::size_t bufferSize = kDefaultBufferSize);
 
   // Reads exactly `count` bytes into `destination`; false when the stream ends
   // first (the bytes found before the end are stored) or a read fails.
@@ -29,33 +75,32 @@ class ByteReader {
 
   // Offset of the next byte to be read from the start of the stream.
   std::uint64_t offset() const { return offset_; }
-  // Bytes left before the end, known only for regular files.
+  // Bytes left before the end, known only for sources read by position.
   std::optional<std::uint64_t> bytesLeft() const;
   // True when a read failed for a reason other than the end of the stream.
-  bool readError() const { return readError_; }
+  bool readError() const { return readError_.load(std::memory_order_relaxed); }
 
-  // Regular files only (bytesLeft() known):
+  // Sources read by position only (bytesLeft() known):
   // reads `count` bytes at stream offset `at` without moving the stream; safe
   // to call from several threads at once; false when fewer bytes were there.
   bool readAt(std::uint64_t at, void* destination, std::size_t count) const;
-  // moves the stream on to `to` (not before offset()) without reading what lies between.
+  // moves the stream on to `to` (not before offset()) without reading what
+  // lies between; bytes already buffered beyond `to` are kept.
   void jumpTo(std::uint64_t to);
 
  private:
-  // Takes up to `count` bytes from the file at the fetch position.
+  // Takes up to `count` bytes from the source at the fetch position; fewer only at the end or on an error.
   std::size_t fetch(void* destination, std::size_t count);
   bool refill();
 
-  std::FILE* file_;
-  int descriptor_ = -1;
-  std::uint64_t fileStart_ = 0;  // file position of stream offset 0
+  ByteSource& source_;
   std::vector<std::uint8_t> buffer_;
   std::size_t bufferPosition_ = 0;
   std::size_t bufferEnd_ = 0;
   std::uint64_t offset_ = 0;         // consumed
-  std::uint64_t fetchPosition_ = 0;  // stream offset of the next byte to fetch from the file
+  std::uint64_t fetchPosition_ = 0;  // stream offset of the next byte to fetch from the source
   std::optional<std::uint64_t> streamSize_;
-  mutable bool readError_ = false;
+  mutable std::atomic<bool> readError_{false};
 };
 
 }  // namespace lumivex

@@ -1,6 +1,8 @@
 #include "mesh/mesh_set.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -11,6 +13,8 @@
 #include <utility>
 
 #include "app/console.h"
+#include "math/little_endian.h"
+#include "math/processor_count.h"
 #include "mesh/byte_reader.h"
 
 namespace lumivex {
@@ -20,8 +24,6 @@ namespace {
 constexpr std::int32_t kMaxNameLength = 1023;
 constexpr std::uint64_t kMaxArrayBytes = std::numeric_limits<std::int32_t>::max();
 constexpr std::size_t kGrowthStartBytes = std::size_t{1} << 20;
-// Below this many bytes of arrays in a group, one thread reads them all.
-constexpr std::uint64_t kParallelReadBytes = std::uint64_t{8} << 20;
 
 struct Damage {
   const char* problem;
@@ -40,17 +42,19 @@ void reserveForClaim(Vector& items, std::int32_t count) {
   items.reserve(static_cast<std::size_t>(std::min(count, kFirstItems)));
 }
 
-// Fills `array` with `count` elements read in order from a stream of unknown
-// length (a pipe). The array grows as the data arrives, so a false claim costs
+// Fills `array` with `count` elements read in order. From a stream of unknown
+// length (a pipe) the array grows as the data arrives, so a false claim costs
 // at most about twice the bytes actually present.
 template <typename Array>
-bool readArrayFromStream(ByteReader& reader, Array& array, std::uint64_t count) {
+bool readArrayInOrder(ByteReader& reader, Array& array, std::uint64_t count, bool lengthKnown) {
   using Element = typename Array::value_type;
   const std::uint64_t totalBytes = count * sizeof(Element);
   std::uint64_t doneBytes = 0;
   while (doneBytes < totalBytes) {
     const std::uint64_t chunk =
-        std::min<std::uint64_t>(totalBytes - doneBytes, std::max<std::uint64_t>(doneBytes, kGrowthStartBytes));
+        lengthKnown ? totalBytes
+                    : std::min<std::uint64_t>(totalBytes - doneBytes,
+                                              std::max<std::uint64_t>(doneBytes, kGrowthStartBytes));
     array.resize(static_cast<std::size_t>((doneBytes + chunk) / sizeof(Element)));
     auto* destination = reinterpret_cast<std::uint8_t*>(array.data()) + doneBytes;
     if (!reader.read(destination, static_cast<std::size_t>(chunk))) return false;
@@ -59,11 +63,7 @@ bool readArrayFromStream(ByteReader& reader, Array& array, std::uint64_t count) 
   return true;
 }
 
-void indicesFromLittleEndian(IndexArray& indices) {
-  if constexpr (std::endian::native == std::endian::big) {
-    for (std::uint16_t& index : indices) index = static_cast<std::uint16_t>((index >> 8) | (index << 8));
-  }
-}
+void indicesFromLittleEndian(IndexArray& indices) { little_endian::arrayFromFile(indices.data(), indices.size()); }
 
 // Format 1041 records whose size is not 40: each record goes into the front of
 // a 40-byte slot; a longer record's tail is passed over, a shorter one's slot
@@ -151,21 +151,23 @@ std::optional<Damage> readMeshHeader(ByteReader& reader, MeshRecord& mesh) {
   return std::nullopt;
 }
 
-// One mesh's data, read in order from a stream of unknown length.
-std::optional<Damage> readMeshDataFromStream(ByteReader& reader, MeshRecord& mesh) {
+// One mesh's data, read in order. From a source of unknown length the arrays
+// grow as the data arrives; otherwise the length was checked and they are
+// sized at once.
+std::optional<Damage> readMeshDataInOrder(ByteReader& reader, MeshRecord& mesh, bool lengthKnown) {
   const std::uint64_t vertexOffset = reader.offset();
   const std::uint64_t vertexFileBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
   const bool contiguous = mesh.vertexStride == mesh.vertexSize;
   const bool complete =
-      contiguous ? readArrayFromStream(reader, mesh.vertices, vertexFileBytes)
+      contiguous ? readArrayInOrder(reader, mesh.vertices, vertexFileBytes, lengthKnown)
                  : readVerticesIntoSlots(
-                       mesh, false,
+                       mesh, lengthKnown,
                        [&reader](std::uint8_t* destination, std::size_t count) { return reader.read(destination, count); },
                        [&reader](std::size_t count) { return reader.skip(count); });
   if (!complete) return Damage{"vertex records cut short", vertexOffset};
 
   const std::uint64_t indexOffset = reader.offset();
-  if (!readArrayFromStream(reader, mesh.indices, std::uint64_t(mesh.indexCount))) {
+  if (!readArrayInOrder(reader, mesh.indices, std::uint64_t(mesh.indexCount), lengthKnown)) {
     return Damage{"index array cut short", indexOffset};
   }
   indicesFromLittleEndian(mesh.indices);
@@ -181,14 +183,14 @@ struct ArrayPiece {
   std::uint64_t arrayOffset;  // where the array starts, for the report
 };
 
-// Reads the pieces, split by bytes across up to four threads when there are
-// many megabytes: filling fresh memory is paced by the page faults, and those
-// run in parallel. A failed stretch reports the earliest failing array.
-std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<ArrayPiece>& pieces) {
+// Reads the pieces, split by bytes across several threads: filling fresh
+// memory is paced by the page faults, and those run in parallel. A failed
+// stretch reports the earliest failing array.
+std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<ArrayPiece>& pieces,
+                                 std::size_t threads) {
   std::uint64_t total = 0;
   for (const ArrayPiece& piece : pieces) total += piece.bytes;
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads = total < kParallelReadBytes ? 1 : std::min<std::size_t>(cores, 4);
+  threads = static_cast<std::size_t>(std::clamp<std::uint64_t>(total, 1, threads));
 
   // Cut the pieces into one list per thread of about total / threads bytes.
   std::vector<std::vector<ArrayPiece>> shares(threads);
@@ -236,10 +238,11 @@ std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<Arr
   return std::nullopt;
 }
 
-// The data of a group in a regular file: every array's place in the file
-// follows from the headers, so claims beyond the file's end are found before
-// reading, and the arrays are read by position, in parallel.
-std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group) {
+// The data of a group in a source of known length: every array's place
+// follows from the headers, so claims beyond the end are found before
+// reading. A group with many megabytes of arrays is read by position, in
+// parallel; a smaller one in order through the buffer.
+std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group, const LoadOptions& options) {
   // Where each mesh's arrays sit; the first that passes the file's end is the damage.
   struct ArrayPlaces {
     std::uint64_t vertices;
@@ -262,8 +265,15 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
                  2 * ArrayArena::kAlignment;
   }
 
-  // A group with many megabytes of arrays gets one huge-page block to cut them from.
-  if (slotBytes >= kParallelReadBytes) {
+  if (slotBytes < options.parallelReadBytes) {
+    for (MeshRecord& mesh : group.meshes) {
+      if (auto damage = readMeshDataInOrder(reader, mesh, true)) return damage;
+    }
+    return std::nullopt;
+  }
+
+  // The group gets one huge-page block to cut its arrays from.
+  {
     const auto arena = std::make_shared<ArrayArena>(static_cast<std::size_t>(slotBytes));
     for (MeshRecord& mesh : group.meshes) {
       mesh.vertices = VertexBytes(ArrayAllocator<std::uint8_t>(arena));
@@ -288,7 +298,8 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
                       2 * static_cast<std::size_t>(mesh.indexCount), "index array cut short", places[m].indices});
   }
 
-  if (auto damage = readPieces(reader, pieces)) return damage;
+  const std::size_t threads = options.readThreads > 0 ? options.readThreads : std::min<std::size_t>(usableProcessorCount(), 4);
+  if (auto damage = readPieces(reader, pieces, threads)) return damage;
   for (auto& [start, mesh] : slotted) {
     std::uint64_t position = start;
     const bool complete = readVerticesIntoSlots(
@@ -309,7 +320,7 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
   return std::nullopt;
 }
 
-std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
+std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group, const LoadOptions& options) {
   const std::uint64_t countOffset = reader.offset();
   if (!reader.readInt32(group.meshCount)) return Damage{"mesh count cut short", countOffset};
   if (group.meshCount < 0) return Damage{"negative mesh count", countOffset};
@@ -320,14 +331,14 @@ std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group) {
     MeshRecord& mesh = group.meshes.emplace_back();
     if (auto damage = readMeshHeader(reader, mesh)) return damage;
   }
-  if (reader.bytesLeft()) return readGroupDataByPosition(reader, group);
+  if (reader.bytesLeft()) return readGroupDataByPosition(reader, group, options);
   for (MeshRecord& mesh : group.meshes) {
-    if (auto damage = readMeshDataFromStream(reader, mesh)) return damage;
+    if (auto damage = readMeshDataInOrder(reader, mesh, false)) return damage;
   }
   return std::nullopt;
 }
 
-std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set) {
+std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set, const LoadOptions& options) {
   std::int32_t version = 0;
   if (!reader.readInt32(version)) return Damage{"version cut short", 0};
   const std::uint64_t headerBlockLength = version == 10 ? 29 : version == 9 ? 28 : 0;
@@ -348,7 +359,7 @@ std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set) {
   if (set.groupCount < 0) return Damage{"negative group count", groupCountOffset};
   reserveForClaim(set.groups, set.groupCount);
   for (std::int32_t g = 0; g < set.groupCount; ++g) {
-    if (auto damage = readGroup(reader, set.groups.emplace_back())) return damage;
+    if (auto damage = readGroup(reader, set.groups.emplace_back(), options)) return damage;
   }
   // Bytes after the last group are never read.
   return std::nullopt;
@@ -368,8 +379,8 @@ std::string LoadOutcome::reason() const {
   return problem + " at byte " + std::to_string(offset);
 }
 
-LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set) {
-  const std::optional<Damage> damage = readWholeFile(reader, set);
+LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set, const LoadOptions& options) {
+  const std::optional<Damage> damage = readWholeFile(reader, set, options);
   if (!damage && !reader.readError()) return {};
   // A refused file leaves nothing half-filled behind.
   set.groupCount = 0;
@@ -378,24 +389,26 @@ LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set) {
   return damaged(damage->problem, damage->offset);
 }
 
-LoadOutcome MeshSet::load(const std::string& fileName) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+LoadOutcome MeshSet::load(const std::string& fileName, const LoadOptions& options) {
+  const int descriptor = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat status {};
-  if (file != nullptr && (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode))) {
-    std::fclose(file);
-    file = nullptr;
+  if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode))) {
+    close(descriptor);
+    groupCount = 0;
+    return {LoadStatus::CannotOpen, {}, 0};
   }
-  if (file == nullptr) {
+  if (descriptor < 0) {
     groupCount = 0;
     return {LoadStatus::CannotOpen, {}, 0};
   }
   printText("Opened . ");
   LoadOutcome outcome;
   {
-    ByteReader reader(file);
-    outcome = readMeshSet(reader, *this);
+    FileDescriptorSource source(descriptor);
+    ByteReader reader(source);
+    outcome = readMeshSet(reader, *this, options);
   }
-  std::fclose(file);
+  close(descriptor);
   if (outcome.status == LoadStatus::Loaded) printText("Loaded . ");
   return outcome;
 }

@@ -2,6 +2,7 @@
 // The loaded mesh file: groups of meshes, each with its vertex slots and its
 // 16-bit triangle-list indices.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +50,15 @@ struct LoadOutcome {
   std::string reason() const;
 };
 
+// How a group with many megabytes of arrays is read from a source of known length.
+struct LoadOptions {
+  // Groups with at least this many bytes of arrays are read by position, by
+  // several threads; smaller ones in order through the buffer.
+  std::uint64_t parallelReadBytes = std::uint64_t{8} << 20;
+  // Threads for such a group; 0: as many as the process may run on, up to 4.
+  std::size_t readThreads = 0;
+};
+
 class MeshSet {
  public:
   std::int32_t groupCount = 0;
@@ -56,11 +66,11 @@ class MeshSet {
 
   // Opens and reads the whole file; prints "Opened . " once open and
   // "Loaded . " once everything has been read. Prints nothing else.
-  LoadOutcome load(const std::string& fileName);
+  LoadOutcome load(const std::string& fileName, const LoadOptions& options = {});
 };
 
 // Reads a whole mesh file from `reader` into the empty `set`; prints nothing.
-LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set);
+LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set, const LoadOptions& options = {});
 
 // Format code to slot size and kind.
 std::int32_t vertexStrideFor(std::int32_t formatCode, std::int32_t vertexSize);

@@ -4,16 +4,28 @@
 #include <cstdlib>
 #include <new>
 
+#include "mesh/array_allocator.h"
+
 namespace {
 std::atomic<std::size_t> largest{0};
 
-void* allocate(std::size_t size) {
+void record(std::size_t size) {
   std::size_t seen = largest.load(std::memory_order_relaxed);
   while (size > seen && !largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
   }
+}
+
+void* allocate(std::size_t size) {
+  record(size);
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
+
+// Large arrays are mapped straight from the system, past operator new.
+[[maybe_unused]] const bool observingLargeBlocks = [] {
+  lumivex::detail::largeBlockObserver.store(record);
+  return true;
+}();
 }  // namespace
 
 void* operator new(std::size_t size) { return allocate(size); }

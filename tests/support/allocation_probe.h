@@ -1,6 +1,7 @@
 #pragma once
-// Records the largest single allocation made through operator new, so tests
-// can prove that a small file's false claims cost no large allocation.
+// Records the largest single allocation made through operator new or mapped
+// for a large array, so tests can prove that a small file's false claims cost
+// no large allocation.
 
 #include <cstddef>
 
