@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <thread>
 
 #include "math/kernel.h"
 #include "sampling/rasteriser.h"
@@ -164,6 +165,12 @@ TEST_P(Rasteriser, IndexCountsAndIndexRanges) {
   MeshRecord negative = meshRecordOf(vertices, {});
   negative.indexCount = -4;
   EXPECT_TRUE(writtenTexels(rasterised(negative, 128)).empty());
+
+  // An index equal to the vertex count names no vertex, even where the array
+  // happens to hold a further, well-formed slot.
+  MeshRecord spare = meshRecordOf(vertices, {0, 1, 3});
+  spare.vertexCount = 3;
+  EXPECT_TRUE(writtenTexels(rasterised(spare, 128)).empty());
 }
 
 TEST_P(Rasteriser, SlotsThatAreNot40BytesWriteNothing) {
@@ -245,6 +252,20 @@ TEST_P(Rasteriser, ZeroAreaTrianglesLeaveEarlierSamplesAlone) {
   }
 }
 
+// A triangle of non-zero area whose heights round to zero: its corner texel
+// passes the inside test but gets weights of 0 / 0, and must keep the sample
+// it held.
+TEST_P(Rasteriser, TexelsWithNonFiniteWeightsKeepTheirSample) {
+  const float tiny = 1e-40f / 128;  // a subnormal texel-space coordinate
+  const std::vector<TestVertex> vertices = {vertexAt(0, 0, 1, 1, 1), vertexAt(4.0f / 128, 0, 1, 1, 1),
+                                            vertexAt(0, 4.0f / 128, 1, 1, 1), vertexAt(0, 0, 9, 9, 9),
+                                            vertexAt(tiny, 0, 9, 9, 9), vertexAt(0, tiny, 9, 9, 9)};
+  const SampleGrid valid = rasterised(meshRecordOf(vertices, {0, 1, 2}), 128);
+  const SampleGrid both = rasterised(meshRecordOf(vertices, {0, 1, 2, 3, 4, 5}), 128);
+  EXPECT_EQ(both.samples[0].position.x, 1.0f);
+  EXPECT_EQ(std::memcmp(both.samples.data(), valid.samples.data(), both.samples.size() * sizeof(Sample)), 0);
+}
+
 // Random meshes, compared byte for byte with the plain per-texel algorithm.
 // Mostly small triangles, with shared edges, slivers, mirrored twins, huge,
 // degenerate and off-grid ones mixed in, and corners snapped onto texel corners.
@@ -312,6 +333,31 @@ TEST_P(Rasteriser, MatchesThePlainPerTexelAlgorithm) {
             std::memcmp(actual.samples.data(), expected.samples.data(), actual.samples.size() * sizeof(Sample)), 0)
             << "trial " << trial << " size " << size << " threads " << threads;
       }
+    }
+  }
+}
+
+// Callers on several threads at once, each with a grid of its own, from a
+// kernel table that no call has filled yet: the family is chosen once, and
+// every grid equals what one caller alone gets. (Run under the thread
+// sanitizer in CI.)
+TEST(ConcurrentCallers, ChooseTheKernelOnceAndGetTheSameSamples) {
+  std::mt19937 random(77);
+  const std::vector<MeshRecord> meshes = {randomMesh(random, 300), randomMesh(random, 300)};
+  testing::useRealKernelProbes();
+  SampleGrid alone = makeSampleGrid(256);
+  rasteriseMeshes(meshes, 256, alone, 1);
+  for (int round = 0; round < 3; ++round) {
+    testing::useRealKernelProbes();  // back to the first-call routines
+    std::vector<SampleGrid> grids(4, makeSampleGrid(256));
+    {
+      std::vector<std::jthread> callers;
+      for (std::size_t c = 0; c < grids.size(); ++c) {
+        callers.emplace_back([&, c] { rasteriseMeshes(meshes, 256, grids[c], 1 + c % 2); });
+      }
+    }
+    for (const SampleGrid& grid : grids) {
+      EXPECT_EQ(std::memcmp(grid.samples.data(), alone.samples.data(), grid.samples.size() * sizeof(Sample)), 0);
     }
   }
 }

@@ -12,11 +12,17 @@
 
 #include "math/kernel.h"
 #include "math/kernel_dispatch.h"
+#include "math/little_endian.h"
+#include "math/processor_count.h"
 #include "sampling/triangle_tests.h"
 
 namespace lumivex {
 
 namespace {
+
+Vector3 vectorAt(const std::uint8_t* bytes) {
+  return {little_endian::loadFloat(bytes), little_endian::loadFloat(bytes + 4), little_endian::loadFloat(bytes + 8)};
+}
 
 bool isFinite(const Vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
@@ -84,9 +90,8 @@ class TexelTriangle {
   bool layOut(const Slots& slots, LightmapSize size) {
     const float s = static_cast<float>(size);
     for (std::size_t k = 0; k < 3; ++k) {
-      float lightmap[2];
-      std::memcpy(lightmap, slots[k] + offsetof(VertexRecord, lightmapU), sizeof lightmap);
-      corners_[k] = {s * lightmap[0], s * lightmap[1], 0.0f};
+      const std::uint8_t* lightmap = slots[k] + offsetof(VertexRecord, lightmapU);
+      corners_[k] = {s * little_endian::loadFloat(lightmap), s * little_endian::loadFloat(lightmap + 4), 0.0f};
       if (!isFinite(corners_[k])) return false;
     }
     if (hasZeroArea(corners_[0], corners_[1], corners_[2])) return false;
@@ -162,8 +167,8 @@ class TexelTriangle {
     blend.height1 = static_cast<float>(distanceFromLineInPlane(blend.edge02, t1.x, t1.y));
     blend.height2 = static_cast<float>(distanceFromLineInPlane(blend.edge01, t2.x, t2.y));
     for (std::size_t k = 0; k < 3; ++k) {
-      std::memcpy(&blend.positions[k], slots_[k] + offsetof(VertexRecord, position), sizeof(Vector3));
-      std::memcpy(&blend.normals[k], slots_[k] + offsetof(VertexRecord, normal), sizeof(Vector3));
+      blend.positions[k] = vectorAt(slots_[k] + offsetof(VertexRecord, position));
+      blend.normals[k] = vectorAt(slots_[k] + offsetof(VertexRecord, normal));
     }
     return blend;
   }
@@ -180,10 +185,19 @@ class TexelTriangle {
   Blend blend_{};
 };
 
-TexelTriangle::Slots slotsOf(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2) {
-  return {reinterpret_cast<const std::uint8_t*>(&v0), reinterpret_cast<const std::uint8_t*>(&v1),
-          reinterpret_cast<const std::uint8_t*>(&v2)};
-}
+// Native records laid out as the file's little-endian slots, which is what
+// the rasteriser reads.
+struct EncodedSlots {
+  explicit EncodedSlots(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2) {
+    const VertexRecord* records[3] = {&v0, &v1, &v2};
+    for (std::size_t k = 0; k < 3; ++k) {
+      std::memcpy(bytes[k], records[k], sizeof(VertexRecord));
+      little_endian::floatsToOrFromFile(reinterpret_cast<float*>(bytes[k]), 10);
+    }
+  }
+  TexelTriangle::Slots slots() const { return {bytes[0], bytes[1], bytes[2]}; }
+  alignas(float) std::uint8_t bytes[3][sizeof(VertexRecord)];
+};
 
 bool isSampled(const MeshRecord& mesh) { return mesh.vertexStride == kSampledVertexStride; }
 
@@ -267,7 +281,8 @@ ScanRange scanRange(float minimum, float maximum, LightmapSize size) {
 void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                        LightmapSize size, SampleGrid& grid) {
   TexelTriangle triangle;
-  if (!triangle.layOut(slotsOf(v0, v1, v2), size)) return;
+  const EncodedSlots encoded(v0, v1, v2);
+  if (!triangle.layOut(encoded.slots(), size)) return;
   // Rows outer, columns inner; within one triangle the order changes nothing.
   for (std::int32_t row = triangle.rows().first; row <= triangle.rows().last; ++row) {
     for (std::int32_t col = triangle.cols().first; col <= triangle.cols().last; ++col) {
@@ -279,7 +294,8 @@ void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const Ver
 void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, LightmapSize size,
                          const std::function<void(std::int32_t col, std::int32_t row)>& visit) {
   TexelTriangle triangle;
-  if (!triangle.layOut(slotsOf(v0, v1, v2), size)) return;
+  const EncodedSlots encoded(v0, v1, v2);
+  if (!triangle.layOut(encoded.slots(), size)) return;
   for (std::int32_t row = triangle.rows().first; row <= triangle.rows().last; ++row) {
     for (std::int32_t col = triangle.cols().first; col <= triangle.cols().last; ++col) {
       if (triangle.covers(col, row)) visit(col, row);
@@ -290,7 +306,8 @@ void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const V
 bool isDegenerateInLightmap(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
                             LightmapSize size) {
   TexelTriangle triangle;
-  return !triangle.layOut(slotsOf(v0, v1, v2), size);
+  const EncodedSlots encoded(v0, v1, v2);
+  return !triangle.layOut(encoded.slots(), size);
 }
 
 void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid) {
@@ -302,7 +319,7 @@ void rasteriseMeshes(std::span<const MeshRecord> meshes, LightmapSize size, Samp
   for (const MeshRecord& mesh : meshes) total += triangleCount(mesh);
   if (total == 0) return;
 
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t cores = usableProcessorCount();
   std::size_t workers = std::min({cores, std::size_t{8}, 1 + total / kTrianglesPerExtraThread});
   if (threads > 0) workers = std::min(threads, total);
   const TrianglePosition end = {meshes.size(), 0};

@@ -37,12 +37,13 @@ void referenceTriangle(const Slot& a, const Slot& b, const Slot& c, LightmapSize
   const double maxX = std::fmax(std::fmax(t[0].x, t[1].x), t[2].x);
   const double minY = std::fmin(std::fmin(t[0].y, t[1].y), t[2].y);
   const double maxY = std::fmax(std::fmax(t[0].y, t[1].y), t[2].y);
-  // The scan range as 64-bit truncations (coordinates here stay far below
-  // 2^63), then only its part on the grid.
-  const long long firstCol = std::max(0LL, static_cast<long long>(std::trunc(minX)));
-  const long long lastCol = std::min(size - 1LL, static_cast<long long>(std::trunc(maxX + 1.0)));
-  const long long firstRow = std::max(0LL, static_cast<long long>(std::trunc(minY)));
-  const long long lastRow = std::min(size - 1LL, static_cast<long long>(std::trunc(maxY + 1.0)));
+  // The scan range trunc(min) .. trunc(max + 1), truncated in double, then
+  // only its part on the grid.
+  const auto onGrid = [size](double bound) { return static_cast<long long>(std::clamp(bound, -1.0, double(size))); };
+  const long long firstCol = std::max(0LL, onGrid(std::trunc(minX)));
+  const long long lastCol = std::min(size - 1LL, onGrid(std::trunc(maxX + 1.0)));
+  const long long firstRow = std::max(0LL, onGrid(std::trunc(minY)));
+  const long long lastRow = std::min(size - 1LL, onGrid(std::trunc(maxY + 1.0)));
 
   const Vector3 p0 = {a.values[0], a.values[1], a.values[2]}, n0 = {a.values[3], a.values[4], a.values[5]};
   const Vector3 p1 = {b.values[0], b.values[1], b.values[2]}, n1 = {b.values[3], b.values[4], b.values[5]};
