@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "app/command_line.h"
 #include "support/console_texts.h"
 #include "support/tool_runner.h"
@@ -83,14 +85,45 @@ TEST(SizeKeyword, OnlyTheThreeWholeLowerCaseWordsAreSizes) {
   }
 }
 
-TEST(CommandLine, LogFileThatCannotBeCreatedIsSilent) {
+// A log name taken by something other than a regular file is passed over
+// silently: nothing behind it is touched and the run neither stops nor blocks.
+TEST(CommandLine, LogFileThatIsNotARegularFileIsPassedOver) {
+  struct Case {
+    const char* label;
+    void (*make)(const TemporaryFolder& folder);
+  };
+  const Case cases[] = {
+      {"Folder", [](const TemporaryFolder& f) { std::filesystem::create_directory(f / "lumivex.log"); }},
+      {"SymlinkToAFile", [](const TemporaryFolder& f) {
+         testing::writeFile(f / "precious", "keep me");
+         std::filesystem::create_symlink("precious", f / "lumivex.log");
+       }},
+      {"DanglingSymlink", [](const TemporaryFolder& f) { std::filesystem::create_symlink("created", f / "lumivex.log"); }},
+      {"Fifo", [](const TemporaryFolder& f) { ASSERT_EQ(mkfifo((f / "lumivex.log").c_str(), 0600), 0); }},
+  };
+  for (const Case& c : cases) {
+    TemporaryFolder folder;
+    c.make(folder);
+    const auto before = folderEntries(folder.path());
+    testing::RunOptions options;
+    options.timeLimitSeconds = 20;
+    const auto run = runProgram(LUMIVEX_BINARY, {"small"}, folder.path(), options);
+    EXPECT_EQ(run.exitCode, 101) << c.label;
+    EXPECT_EQ(run.standardOutput, kBanner + kTooFew + kUsage) << c.label;
+    EXPECT_EQ(folderEntries(folder.path()), before) << c.label;
+    if (std::filesystem::exists(folder / "precious")) {
+      EXPECT_EQ(readFile(folder / "precious"), "keep me");
+    }
+  }
+}
+
+TEST(CommandLine, ClosedStandardOutputNeverReachesTheLog) {
   TemporaryFolder folder;
-  // A folder named like the log file: it cannot be opened for writing.
-  std::filesystem::create_directory(folder / "lumivex.log");
-  const auto run = runProgram(LUMIVEX_BINARY, {"small"}, folder.path());
-  EXPECT_EQ(run.exitCode, 101);
-  EXPECT_EQ(run.standardOutput, kBanner + kTooFew + kUsage);
-  EXPECT_EQ(run.standardError, "");
+  testing::RunOptions options;
+  options.closeStandardOutput = true;
+  const auto run = runProgram(LUMIVEX_BINARY, {"small", "mesh"}, folder.path(), options);
+  EXPECT_EQ(run.exitCode, 102);
+  EXPECT_EQ(readFile(folder / "lumivex.log"), "");
 }
 
 }  // namespace

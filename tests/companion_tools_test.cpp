@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <array>
+#include <set>
 #include <sstream>
 
 #include "mesh/byte_reader.h"
@@ -73,12 +75,10 @@ std::string quadGltf() {
 
 MeshSet loadKvx(const std::string& path) {
   MeshSet set;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  EXPECT_NE(file, nullptr);
-  if (file == nullptr) return set;
-  ByteReader reader(file);
+  const std::string bytes = readFile(path);
+  MemorySource source(bytes.data(), bytes.size());
+  ByteReader reader(source);
   EXPECT_EQ(readMeshSet(reader, set).status, LoadStatus::Loaded);
-  std::fclose(file);
   return set;
 }
 
@@ -144,14 +144,17 @@ TEST(CompanionTools, GltfGoesThroughImportConversionAndPreview) {
   EXPECT_EQ(std::vector<int>(normal.at(10, 10), normal.at(10, 10) + 3), (std::vector<int>{0, 0, 0}));
   EXPECT_EQ(*coverage.at(192, 320), 255);
   EXPECT_EQ(*coverage.at(192, 100), 0);
-  // Positions are scaled to their bounds: x runs 10..20 along the columns.
+  // Positions are scaled to their bounds: x runs 10..20 along the columns;
+  // z is 3 everywhere, a flat axis, drawn at mid-grey.
   EXPECT_EQ(position.at(128, 300)[0], 0);
   EXPECT_EQ(position.at(256, 300)[0], 255);
+  EXPECT_EQ(position.at(200, 300)[2], 128);
 }
 
 std::string objWith(const std::string& faces) {
   return "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nv 2 2 0\n"
-         "vt 0.1 0.1\nvt 0.5 0.1\nvt 0.1 0.5\nvt 0.5 0.5\nvt 0.15 0.45\nvt 1.5 0.2\nvt 0.2 0.2\n" +
+         "vt 0.1 0.1\nvt 0.5 0.1\nvt 0.1 0.5\nvt 0.5 0.5\nvt 0.15 0.45\nvt 1.5 0.2\nvt 0.2 0.2\n"
+         "vt 1 1\nvt 0.9 1\nvt 1 0.9\n" +
          faces;
 }
 
@@ -191,13 +194,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "Error : Missing lightmap UV set"},
         ImportCase{"UvSetOutOfRange", "quad.gltf", quadGltf(), {"--lightmap-uv", "5"}, 4,
                    "Error : Missing lightmap UV set"},
-        ImportCase{"BadOption", "quad.gltf", quadGltf(), {"--lightmap-uv", "x"}, 1, "Usage : lumivex-import"}),
+        ImportCase{"BadOption", "quad.gltf", quadGltf(), {"--lightmap-uv", "x"}, 1, "Usage : lumivex-import"},
+        ImportCase{"ThirdName", "quad.gltf", quadGltf(), {"extra"}, 1, "Usage : lumivex-import"},
+        // A face naming vertex 200 of 3: refused whatever the import library makes of it.
+        ImportCase{"FaceIndexPastTheVertices", "bad.ply",
+                   "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+                   "property float s\nproperty float t\nelement face 1\nproperty list uchar int vertex_indices\n"
+                   "end_header\n0 0 0 0 0\n1 0 0 1 0\n0 1 0 0 1\n3 0 1 200\n",
+                   {"--lightmap-uv", "0"}, 2, "of 3"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(CompanionTools, LayoutFaultsAreCountedAsWarnings) {
   TemporaryFolder folder;
-  // Triangle 1 and 2 overlap without sharing a corner; 3 has no area; 4 reaches u = 1.5.
-  writeFile(folder / "faults.obj", objWith("f 1/1 2/2 3/3\nf 2/7 4/4 3/5\nf 1/1 2/1 3/1\nf 1/6 2/2 3/3\n"));
+  // Triangle 1 and 2 overlap without sharing a corner; 3 has no area; 4 reaches
+  // u = 1.5; 5 touches u = v = 1, which is inside.
+  writeFile(folder / "faults.obj",
+            objWith("f 1/1 2/2 3/3\nf 2/7 4/4 3/5\nf 1/1 2/1 3/1\nf 1/6 2/2 3/3\nf 4/8 5/9 3/10\n"));
   const auto run = runProgram(LUMIVEX_IMPORT_BINARY, {"faults.obj", "out", "--lightmap-uv", "0"}, folder.path());
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.standardError.find("Warning : 1 triangles have lightmap UVs outside [0, 1]"), std::string::npos)
@@ -245,6 +257,85 @@ TEST(CompanionTools, ObjRoundTripSplitsLargeMeshesBelow65536Vertices) {
   EXPECT_TRUE(isCovered(samples.grid.samples[cellIndex(samples.grid, 0, 0)]));
   EXPECT_TRUE(isCovered(samples.grid.samples[cellIndex(samples.grid, 64, 64)]));
   EXPECT_EQ(testing::readImage((folder / "many-coverage.png").string()).width, 128);
+}
+
+// A mesh of shared vertices (a 300 x 300 vertex grid, every inner vertex in
+// six triangles) is split below 65,536 vertices per written mesh without
+// losing or changing a triangle.
+TEST(CompanionTools, SplitMeshesKeepSharedVerticesRight) {
+  constexpr int kSide = 300;
+  std::string ply = "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(kSide * kSide) +
+                    "\nproperty float x\nproperty float y\nproperty float z\nproperty float s\nproperty float t\n"
+                    "element face " + std::to_string(2 * (kSide - 1) * (kSide - 1)) +
+                    "\nproperty list uchar int vertex_indices\nend_header\n";
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      append<float>(ply, {static_cast<float>(x), static_cast<float>(y), static_cast<float>((x * 7 + y * 3) % 5),
+                          (x + 0.5f) / kSide, (y + 0.5f) / kSide});
+    }
+  }
+  for (int y = 0; y + 1 < kSide; ++y) {
+    for (int x = 0; x + 1 < kSide; ++x) {
+      const int a = y * kSide + x, b = a + 1, c = a + kSide, d = c + 1;
+      ply += '\x03';
+      append<std::int32_t>(ply, {a, b, d});
+      ply += '\x03';
+      append<std::int32_t>(ply, {a, d, c});
+    }
+  }
+  TemporaryFolder folder;
+  writeFile(folder / "grid.ply", ply);
+  const auto run = runProgram(LUMIVEX_IMPORT_BINARY, {"grid.ply", "grid", "--lightmap-uv", "0"}, folder.path());
+  ASSERT_EQ(run.exitCode, 0) << run.standardError;
+  const MeshSet set = loadKvx((folder / "grid.kvx").string());
+  ASSERT_GE(set.groups.at(0).meshes.size(), 2u);
+  // Each triangle as its three corner positions: the same set as the model's.
+  std::multiset<std::array<float, 9>> triangles;
+  for (const MeshRecord& mesh : set.groups[0].meshes) {
+    EXPECT_LE(mesh.vertexCount, 65535);
+    for (int t = 0; t + 2 < mesh.indexCount; t += 3) {
+      std::array<float, 9> corners{};
+      for (int k = 0; k < 3; ++k) {
+        const std::uint16_t index = mesh.indices[t + k];
+        ASSERT_LT(index, mesh.vertexCount);
+        std::memcpy(&corners[3 * k], mesh.vertices.data() + 40 * index, 12);
+      }
+      triangles.insert(corners);
+    }
+  }
+  std::multiset<std::array<float, 9>> expected;
+  const auto corner = [](int v, float* out) {
+    out[0] = static_cast<float>(v % kSide), out[1] = static_cast<float>(v / kSide);
+    out[2] = static_cast<float>((v % kSide * 7 + v / kSide * 3) % 5);
+  };
+  for (int y = 0; y + 1 < kSide; ++y) {
+    for (int x = 0; x + 1 < kSide; ++x) {
+      const int a = y * kSide + x, b = a + 1, c = a + kSide, d = c + 1;
+      for (const std::array<int, 3>& face : {std::array<int, 3>{a, b, d}, std::array<int, 3>{a, d, c}}) {
+        std::array<float, 9> corners{};
+        for (int k = 0; k < 3; ++k) corner(face[k], &corners[3 * k]);
+        expected.insert(corners);
+      }
+    }
+  }
+  EXPECT_TRUE(triangles == expected);
+}
+
+TEST(CompanionTools, PreviewCountsNormalsThatAreNotOfUnitLength) {
+  SampleGrid grid = makeSampleGrid(128);
+  grid.samples[0] = {{1, 2, 3}, {0, 0, 1}};        // unit
+  grid.samples[1] = {{1, 2, 3}, {0, 0, 1.01f}};    // not unit
+  grid.samples[2] = {{1, 2, 3}, {0, 0, 0}};        // zero
+  grid.samples[3] = {{0, 0, 0}, {0.6f, 0.8f, 0}};  // unit
+  TemporaryFolder folder;
+  ASSERT_TRUE(writeSamplesFile((folder / "n.samples").string(), grid));
+  const auto run = runProgram(LUMIVEX_PREVIEW_BINARY, {"n.samples", "n"}, folder.path());
+  ASSERT_EQ(run.exitCode, 0) << run.standardError;
+  EXPECT_NE(run.standardOutput.find("Covered       : 4 of 16384 texels"), std::string::npos) << run.standardOutput;
+  EXPECT_NE(run.standardOutput.find("Not unit      : 2 covered texels"), std::string::npos) << run.standardOutput;
+  const auto extra = runProgram(LUMIVEX_PREVIEW_BINARY, {"n.samples", "n", "extra"}, folder.path());
+  EXPECT_EQ(extra.exitCode, 1);
+  EXPECT_NE(extra.standardError.find("Usage : lumivex-preview"), std::string::npos);
 }
 
 struct PreviewCase {

@@ -1,8 +1,34 @@
 #include "app/command_line.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
 #include "app/console.h"
 
 namespace lumivex {
+
+LogFile::LogFile(const char* name) {
+  const int descriptor = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (descriptor < 0) return;
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || ftruncate(descriptor, 0) != 0) {
+    close(descriptor);
+    return;
+  }
+  descriptor_ = descriptor;
+}
+
+LogFile::~LogFile() {
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+LogFile& LogFile::operator=(LogFile&& other) noexcept {
+  std::swap(descriptor_, other.descriptor_);
+  return *this;
+}
 
 std::optional<LightmapSize> lightmapSizeFromKeyword(std::string_view keyword) {
   if (keyword == "small") return 128;
@@ -16,7 +42,7 @@ StartResult startRun(int argumentCount, const char* const* arguments) {
 
   // The log file is created (or emptied) and kept open but never written;
   // when it cannot be created the run goes on silently.
-  std::ofstream logFile("lumivex.log", std::ios::out | std::ios::trunc);
+  LogFile logFile("lumivex.log");
 
   StartResult result;
   if (argumentCount < 3) {

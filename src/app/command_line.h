@@ -1,7 +1,6 @@
 #pragma once
 // The command line: `lumivex size inputname [outputname]`.
 
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,12 +15,29 @@ inline constexpr int kExitTooFewArguments = 101;
 inline constexpr int kExitBadInput = 102;         // invalid size, unreadable or damaged input
 inline constexpr int kExitCannotComplete = 103;   // output not written, out of memory
 
+// "lumivex.log": created or emptied at the start of the run and held open,
+// never written, until the run ends. Only a regular file is used: a symbolic
+// link is not followed and a FIFO or device does not block the run; those,
+// like a log that cannot be created, are passed over silently.
+class LogFile {
+ public:
+  LogFile() = default;
+  explicit LogFile(const char* name);
+  ~LogFile();
+  LogFile(LogFile&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+  LogFile& operator=(LogFile&& other) noexcept;
+  bool isOpen() const { return descriptor_ >= 0; }
+
+ private:
+  int descriptor_ = -1;
+};
+
 // What the command-line stage hands to the run sequence.
 struct RunRequest {
   LightmapSize size = 0;
   std::string inputFileName;   // inputname + ".kvx"
   std::string outputFileName;  // outputname (or inputname) + ".samples"
-  std::ofstream logFile;       // "lumivex.log", open until the run ends
+  LogFile logFile;             // "lumivex.log", open until the run ends
 };
 
 struct StartResult {

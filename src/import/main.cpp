@@ -3,6 +3,8 @@
 // for lumivex, and warns about faults of its lightmap layout.
 
 #include <cstdio>
+
+#include "app/process_setup.h"
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -36,6 +38,7 @@ bool parseSet(const std::string& text, unsigned& set) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  lumivex::prepareProcess();
   std::vector<std::string> names;
   lumivex::ImportOptions options;
   for (int i = 1; i < argc; ++i) {

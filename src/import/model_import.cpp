@@ -31,6 +31,21 @@ VertexRecord vertexOf(const aiMesh& mesh, unsigned index, unsigned lightmapSet) 
   return vertex;
 }
 
+// The first face index that names no vertex of the mesh, as a message; empty
+// when there is none. The import library does not always catch them.
+std::string faultyFaceIndex(const aiMesh& mesh) {
+  for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+    const aiFace& face = mesh.mFaces[f];
+    for (unsigned k = 0; k < face.mNumIndices; ++k) {
+      if (face.mIndices[k] >= mesh.mNumVertices) {
+        return "mesh \"" + std::string(mesh.mName.C_Str()) + "\" has a face naming vertex " +
+               std::to_string(face.mIndices[k]) + " of " + std::to_string(mesh.mNumVertices);
+      }
+    }
+  }
+  return "";
+}
+
 // Appends the triangles of one model mesh, starting a new written mesh
 // whenever the next triangle would take it past 65,535 vertices.
 void appendTriangles(const aiMesh& mesh, unsigned lightmapSet, std::vector<MeshToWrite>& out) {
@@ -149,6 +164,12 @@ ImportResult importModel(const std::string& modelPath, const ImportOptions& opti
       result.message = "mesh \"" + std::string(mesh.mName.C_Str()) + "\" has no UV set " +
                        std::to_string(lightmapSet) + " (it has " + std::to_string(mesh.GetNumUVChannels()) +
                        "); pick another with --lightmap-uv";
+      result.meshes.clear();
+      return result;
+    }
+    if (const std::string fault = faultyFaceIndex(mesh); !fault.empty()) {
+      result.status = ImportStatus::Unreadable;
+      result.message = fault;
       result.meshes.clear();
       return result;
     }

@@ -4,9 +4,12 @@
 
 #include <cstdio>
 
+#include "app/process_setup.h"
+
 #include "preview/samples_preview.h"
 
 int main(int argc, char** argv) {
+  lumivex::prepareProcess();
   if (argc != 3) {
     std::fputs(
         "Usage : lumivex-preview SAMPLESFILE PREFIX\n"

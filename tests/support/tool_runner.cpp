@@ -65,13 +65,14 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(workingFolder.c_str()) != 0) {
       _exit(126);
     }
+    close(out);
+    close(err);
+    if (options.closeStandardOutput) close(1);
     // Runs do not depend on the kernel settings of whoever runs the tests.
     unsetenv("LUMIVEX_DISABLE_SIMD");
     unsetenv("LUMIVEX_DISABLE_KERNEL_SIMD");
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     if (options.fileSizeLimit >= 0) {
-      // A write past the limit then fails with EFBIG, as on a full device.
-      signal(SIGXFSZ, SIG_IGN);
       const rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
@@ -80,6 +81,7 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
                             static_cast<rlim_t>(options.addressSpaceLimit)};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.timeLimitSeconds > 0) alarm(options.timeLimitSeconds);
     execv(program.c_str(), argv.data());
     _exit(127);
   }

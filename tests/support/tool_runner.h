@@ -33,6 +33,8 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
   long long fileSizeLimit = -1;     // bytes any one written file may reach; -1: no limit
   long long addressSpaceLimit = -1;  // bytes of address space; -1: no limit
+  bool closeStandardOutput = false;  // start the program with descriptor 1 closed
+  unsigned timeLimitSeconds = 0;     // killed by SIGALRM after this long; 0: no limit
 };
 
 // Runs `program` with `arguments` (argv[1] onwards) in `workingFolder`.
