@@ -1,50 +1,91 @@
-// Feeds arbitrary bytes to the mesh loader, as a regular file (length known)
-// or as a stream (length unknown), and samples whatever loads.
-
-#include <sys/mman.h>
-#include <unistd.h>
+// Feeds arbitrary bytes to the mesh loader twice, as a source of known length
+// (read by position) and as a pipe that delivers a few bytes per read, and
+// checks what it promises: both readings agree, a refusal leaves the set empty
+// and names an offset inside the input, and every array has the size its
+// counts give. Whatever loads is sampled.
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "mesh/byte_reader.h"
 #include "mesh/mesh_set.h"
 #include "output/sample_grid.h"
 #include "sampling/rasteriser.h"
+#include "support/byte_sources.h"
 
 namespace {
 
-std::FILE* openAsRegularFile(const std::uint8_t* data, std::size_t size) {
-  static const int memoryFile = memfd_create("fuzz-input", 0);
-  if (memoryFile < 0 || ftruncate(memoryFile, 0) != 0) return nullptr;
-  if (size > 0 && pwrite(memoryFile, data, size, 0) != static_cast<ssize_t>(size)) return nullptr;
-  const int descriptor = dup(memoryFile);
-  if (descriptor < 0) return nullptr;
-  lseek(descriptor, 0, SEEK_SET);
-  return fdopen(descriptor, "rb");
+void require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "broken promise: %s\n", what);
+  std::abort();
+}
+
+bool sameArrays(const lumivex::MeshSet& a, const lumivex::MeshSet& b) {
+  if (a.groupCount != b.groupCount || a.groups.size() != b.groups.size()) return false;
+  for (std::size_t g = 0; g < a.groups.size(); ++g) {
+    const auto& ma = a.groups[g].meshes;
+    const auto& mb = b.groups[g].meshes;
+    if (a.groups[g].meshCount != b.groups[g].meshCount || ma.size() != mb.size()) return false;
+    for (std::size_t m = 0; m < ma.size(); ++m) {
+      if (ma[m].vertexCount != mb[m].vertexCount || ma[m].indexCount != mb[m].indexCount ||
+          ma[m].vertexStride != mb[m].vertexStride || ma[m].vertices != mb[m].vertices ||
+          ma[m].indices != mb[m].indices) {
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The last byte picks the source; the loader sees all bytes either way.
-  const bool regularFile = size > 0 && (data[size - 1] & 1) != 0;
-  std::FILE* file = regularFile ? openAsRegularFile(data, size)
-                                : fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-  if (file == nullptr) return 0;
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  // Several threads for any group of over 64 bytes of arrays, so that the
+  // parallel reads run too; a small buffer sends more reads past it.
+  lumivex::LoadOptions options;
+  options.parallelReadBytes = 64;
+  options.readThreads = 1 + (size % 3);
 
-  lumivex::MeshSet set;
-  lumivex::LoadOutcome outcome;
+  lumivex::MeshSet fromFile;
+  lumivex::MeshSet fromPipe;
+  lumivex::LoadOutcome fileOutcome;
+  lumivex::LoadOutcome pipeOutcome;
   {
-    // A small buffer keeps runs fast and sends more reads down the large-read path.
-    lumivex::ByteReader reader(file, 4096);
-    outcome = lumivex::readMeshSet(reader, set);
+    lumivex::MemorySource source(data, size);
+    lumivex::ByteReader reader(source, 4096);
+    fileOutcome = lumivex::readMeshSet(reader, fromFile, options);
   }
-  std::fclose(file);
+  {
+    lumivex::testing::ChunkedSource source(bytes, 1 + size % 7, false);
+    lumivex::ByteReader reader(source, 4096);
+    pipeOutcome = lumivex::readMeshSet(reader, fromPipe, options);
+  }
 
-  if (outcome.status == lumivex::LoadStatus::Loaded && set.groupCount > 0) {
+  require(fileOutcome.status == pipeOutcome.status, "file and pipe give the same outcome");
+  require(fileOutcome.reason() == pipeOutcome.reason(), "file and pipe give the same reason");
+  if (fileOutcome.status != lumivex::LoadStatus::Loaded) {
+    require(fromFile.groupCount == 0 && fromFile.groups.empty(), "a refused file leaves the set empty");
+    require(fileOutcome.offset <= size, "the damage lies inside the input");
+    return 0;
+  }
+  require(sameArrays(fromFile, fromPipe), "file and pipe load the same arrays");
+  require(fromFile.groups.size() == static_cast<std::size_t>(fromFile.groupCount), "groups follow the count");
+  for (const lumivex::MeshGroup& group : fromFile.groups) {
+    require(group.meshes.size() == static_cast<std::size_t>(group.meshCount), "meshes follow the count");
+    for (const lumivex::MeshRecord& mesh : group.meshes) {
+      require(mesh.vertices.size() == static_cast<std::size_t>(mesh.vertexCount) * mesh.vertexStride,
+              "vertex bytes follow the counts");
+      require(mesh.indices.size() == static_cast<std::size_t>(mesh.indexCount), "indices follow the count");
+    }
+  }
+
+  if (fromFile.groupCount > 0) {
     lumivex::SampleGrid grid = lumivex::makeSampleGrid(128);
-    for (const lumivex::MeshRecord& mesh : set.groups[0].meshes) lumivex::rasteriseMesh(mesh, 128, grid);
+    lumivex::rasteriseMeshes(fromFile.groups[0].meshes, 128, grid);
   }
   return 0;
 }
