@@ -3,8 +3,8 @@
 // (LUMIVEX_BENCH_KVX names it; the benchmark is skipped without it).
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +14,6 @@
 #include "math/kernel.h"
 #include "math/kernel_dispatch.h"
 #include "math/kernel_variants.h"
-#include "mesh/byte_reader.h"
-#include "mesh/mesh_set.h"
 #include "sampling/rasteriser.h"
 #include "sampling/triangle_tests.h"
 
@@ -87,8 +85,8 @@ void BM_BarycentricWeights(benchmark::State& state) {
 }
 BENCHMARK(BM_BarycentricWeights);
 
-VertexRecord vertex(float u, float v, float x) {
-  VertexRecord record{};
+Vertex vertex(float u, float v, float x) {
+  Vertex record{};
   record.position = {x, u * 2, v * 3};
   record.normal = {u, v, 1.0f};
   record.lightmapU = u;
@@ -99,7 +97,7 @@ VertexRecord vertex(float u, float v, float x) {
 // One triangle covering about half of a 512 x 512 map.
 void BM_RasteriseLargeTriangle(benchmark::State& state) {
   SampleGrid grid = makeSampleGrid(512);
-  const VertexRecord a = vertex(0.01f, 0.02f, 1), b = vertex(0.99f, 0.03f, 2), c = vertex(0.02f, 0.98f, 3);
+  const Vertex a = vertex(0.01f, 0.02f, 1), b = vertex(0.99f, 0.03f, 2), c = vertex(0.02f, 0.98f, 3);
   for (auto _ : state) {
     rasteriseTriangle(a, b, c, 512, grid);
     benchmark::ClobberMemory();
@@ -116,20 +114,12 @@ void BM_LoadMeshFile(benchmark::State& state) {
   }
   std::uint64_t size = 0;
   for (auto _ : state) {
-    // The loader exactly as MeshSet::load runs it, minus the progress texts.
-    const int descriptor = open(path, O_RDONLY);
-    if (descriptor < 0) {
-      state.SkipWithError("cannot open LUMIVEX_BENCH_KVX");
+    MeshFile file;
+    if (!loadMeshFile(path, file)) {
+      state.SkipWithError("cannot load LUMIVEX_BENCH_KVX");
       return;
     }
-    MeshSet set;
-    {
-      FileDescriptorSource source(descriptor);
-      ByteReader reader(source);
-      benchmark::DoNotOptimize(readMeshSet(reader, set));
-      size = reader.offset();
-    }
-    close(descriptor);
+    size = std::filesystem::file_size(path);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }

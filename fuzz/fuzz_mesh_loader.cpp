@@ -46,14 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   // Several threads for any group of over 64 bytes of arrays, so that the
   // parallel reads run too; a small buffer sends more reads past it.
-  lumivex::LoadOptions options;
+  lumivex::ReadOptions options;
   options.parallelReadBytes = 64;
   options.readThreads = 1 + (size % 3);
 
   lumivex::MeshSet fromFile;
   lumivex::MeshSet fromPipe;
-  lumivex::LoadOutcome fileOutcome;
-  lumivex::LoadOutcome pipeOutcome;
+  lumivex::Result fileOutcome;
+  lumivex::Result pipeOutcome;
   {
     lumivex::MemorySource source(data, size);
     lumivex::ByteReader reader(source, 4096);
@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   require(fileOutcome.status == pipeOutcome.status, "file and pipe give the same outcome");
-  require(fileOutcome.reason() == pipeOutcome.reason(), "file and pipe give the same reason");
-  if (fileOutcome.status != lumivex::LoadStatus::Loaded) {
+  require(reason(fileOutcome) == reason(pipeOutcome), "file and pipe give the same reason");
+  if (fileOutcome.status != lumivex::Status::Ok) {
     require(fromFile.groupCount == 0 && fromFile.groups.empty(), "a refused file leaves the set empty");
     require(fileOutcome.offset <= size, "the damage lies inside the input");
     return 0;
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const lumivex::MeshGroup& group : fromFile.groups) {
     require(group.meshes.size() == static_cast<std::size_t>(group.meshCount), "meshes follow the count");
     for (const lumivex::MeshRecord& mesh : group.meshes) {
-      require(mesh.vertices.size() == static_cast<std::size_t>(mesh.vertexCount) * mesh.vertexStride,
+      require(mesh.vertices.size() == static_cast<std::size_t>(mesh.vertexCount) * mesh.recordBytes(),
               "vertex bytes follow the counts");
       require(mesh.indices.size() == static_cast<std::size_t>(mesh.indexCount), "indices follow the count");
     }
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (fromFile.groupCount > 0) {
     lumivex::SampleGrid grid = lumivex::makeSampleGrid(128);
-    lumivex::rasteriseMeshes(fromFile.groups[0].meshes, 128, grid);
+    lumivex::rasteriseMeshRecords(fromFile.groups[0].meshes, 128, grid);
   }
   return 0;
 }

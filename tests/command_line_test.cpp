@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "app/command_line.h"
+#include "lumivex/command_line.h"
 #include "support/console_texts.h"
 #include "support/tool_runner.h"
 

@@ -11,7 +11,7 @@
 
 #include "mesh/byte_reader.h"
 #include "mesh/mesh_set.h"
-#include "mesh/vertex_record.h"
+#include <lumivex/lumivex.h>
 #include "preview/samples_preview.h"
 #include "support/image_reader.h"
 #include "support/tool_runner.h"
@@ -78,7 +78,7 @@ MeshSet loadKvx(const std::string& path) {
   const std::string bytes = readFile(path);
   MemorySource source(bytes.data(), bytes.size());
   ByteReader reader(source);
-  EXPECT_EQ(readMeshSet(reader, set).status, LoadStatus::Loaded);
+  EXPECT_EQ(readMeshSet(reader, set).status, Status::Ok);
   return set;
 }
 
@@ -100,30 +100,29 @@ TEST(CompanionTools, GltfGoesThroughImportConversionAndPreview) {
   EXPECT_EQ(mesh.vertexCount, 4);
   EXPECT_EQ(mesh.indexCount, 6);
   for (int k = 0; k < mesh.vertexCount; ++k) {
-    VertexRecord vertex;
+    Vertex vertex;
     std::memcpy(&vertex, mesh.vertices.data() + 40 * k, 40);
     EXPECT_TRUE(vertex.lightmapU == 0.25f || vertex.lightmapU == 0.5f) << vertex.lightmapU;
     EXPECT_TRUE(vertex.lightmapV == 0.5f || vertex.lightmapV == 0.75f) << vertex.lightmapV;
-    EXPECT_EQ(vertex.texCoord0[0], 0.9f);
+    EXPECT_EQ(vertex.uv[0], 0.9f);
     EXPECT_EQ(vertex.normal.z, 1.0f);
   }
 
   const auto converted = runProgram(LUMIVEX_BINARY, {"large", "quad"}, folder.path());
   ASSERT_EQ(converted.exitCode, 0);
-  const SamplesFileResult samples = readSamplesFile((folder / "quad.samples").string());
-  ASSERT_EQ(samples.status, SamplesFileStatus::Read);
+  SampleGrid samples;
+  ASSERT_TRUE(readSamplesFile((folder / "quad.samples").c_str(), samples));
   // Texels with corners inside u in [128, 256], v in [256, 384] are covered.
-  const auto sampleAt = [&](int col, int row) { return samples.grid.samples[cellIndex(samples.grid, col, row)]; };
-  EXPECT_TRUE(isCovered(sampleAt(128, 256)));
-  EXPECT_TRUE(isCovered(sampleAt(256, 384)));
-  EXPECT_FALSE(isCovered(sampleAt(127, 300)));
-  EXPECT_FALSE(isCovered(sampleAt(200, 385)));
-  EXPECT_FALSE(isCovered(sampleAt(200, 100)));
-  const Sample middle = sampleAt(192, 320);  // the quad's centre
+  EXPECT_TRUE(samples.covered(128, 256));
+  EXPECT_TRUE(samples.covered(256, 384));
+  EXPECT_FALSE(samples.covered(127, 300));
+  EXPECT_FALSE(samples.covered(200, 385));
+  EXPECT_FALSE(samples.covered(200, 100));
+  const Sample middle = samples.at(192, 320);  // the quad's centre
   EXPECT_NEAR(middle.position.x, 15.0f, 1e-4);
   EXPECT_NEAR(middle.position.y, 0.0f, 1e-4);
   EXPECT_NEAR(middle.normal.z, 1.0f, 1e-6);
-  const SamplesSummary summary = summarise(samples.grid);
+  const SamplesSummary summary = summarise(samples);
   EXPECT_EQ(summary.covered, 129u * 129u);
 
   const auto previewed = runProgram(LUMIVEX_PREVIEW_BINARY, {"quad.samples", "quad"}, folder.path());
@@ -252,10 +251,10 @@ TEST(CompanionTools, ObjRoundTripSplitsLargeMeshesBelow65536Vertices) {
   ASSERT_EQ(runProgram(LUMIVEX_BINARY, {"small", "many"}, folder.path()).exitCode, 0);
   const auto previewed = runProgram(LUMIVEX_PREVIEW_BINARY, {"many.samples", "many"}, folder.path());
   ASSERT_EQ(previewed.exitCode, 0) << previewed.standardError;
-  const SamplesFileResult samples = readSamplesFile((folder / "many.samples").string());
-  ASSERT_EQ(samples.status, SamplesFileStatus::Read);
-  EXPECT_TRUE(isCovered(samples.grid.samples[cellIndex(samples.grid, 0, 0)]));
-  EXPECT_TRUE(isCovered(samples.grid.samples[cellIndex(samples.grid, 64, 64)]));
+  SampleGrid samples;
+  ASSERT_TRUE(readSamplesFile((folder / "many.samples").c_str(), samples));
+  EXPECT_TRUE(samples.covered(0, 0));
+  EXPECT_TRUE(samples.covered(64, 64));
   EXPECT_EQ(testing::readImage((folder / "many-coverage.png").string()).width, 128);
 }
 
@@ -322,16 +321,18 @@ TEST(CompanionTools, SplitMeshesKeepSharedVerticesRight) {
 }
 
 TEST(CompanionTools, PreviewCountsNormalsThatAreNotOfUnitLength) {
-  SampleGrid grid = makeSampleGrid(128);
-  grid.samples[0] = {{1, 2, 3}, {0, 0, 1}};        // unit
-  grid.samples[1] = {{1, 2, 3}, {0, 0, 1.01f}};    // not unit
-  grid.samples[2] = {{1, 2, 3}, {0, 0, 0}};        // zero
-  grid.samples[3] = {{0, 0, 0}, {0.6f, 0.8f, 0}};  // unit
+  SampleGrid grid;  // any size from 1 to 16384 is a samples file
+  ASSERT_TRUE(SampleGrid::make(100, grid));
+  grid.data()[0] = {{1, 2, 3}, {0, 0, 1}};        // unit
+  grid.data()[1] = {{1, 2, 3}, {0, 0, 1.01f}};    // not unit
+  grid.data()[2] = {{1, 2, 3}, {0, 0, 0}};        // zero
+  grid.data()[3] = {{0, 0, 0}, {0.6f, 0.8f, 0}};  // unit
   TemporaryFolder folder;
-  ASSERT_TRUE(writeSamplesFile((folder / "n.samples").string(), grid));
+  ASSERT_TRUE(writeSamplesFile((folder / "n.samples").c_str(), grid));
   const auto run = runProgram(LUMIVEX_PREVIEW_BINARY, {"n.samples", "n"}, folder.path());
   ASSERT_EQ(run.exitCode, 0) << run.standardError;
-  EXPECT_NE(run.standardOutput.find("Covered       : 4 of 16384 texels"), std::string::npos) << run.standardOutput;
+  EXPECT_NE(run.standardOutput.find("Covered       : 4 of 10000 texels"), std::string::npos) << run.standardOutput;
+  EXPECT_EQ(testing::readImage((folder / "n-normal.png").string()).width, 100);
   EXPECT_NE(run.standardOutput.find("Not unit      : 2 covered texels"), std::string::npos) << run.standardOutput;
   const auto extra = runProgram(LUMIVEX_PREVIEW_BINARY, {"n.samples", "n", "extra"}, folder.path());
   EXPECT_EQ(extra.exitCode, 1);
@@ -365,15 +366,15 @@ std::string samplesHeader(std::int32_t first, std::int32_t second) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PreviewErrors,
-    ::testing::Values(PreviewCase{"Empty", "", "the header is not the size"},
+    ::testing::Values(PreviewCase{"Empty", "", "header cut short at byte 0"},
                       PreviewCase{"UnequalSizes", samplesHeader(128, 256) + std::string(393216, '\0'),
-                                  "the header is not the size"},
-                      PreviewCase{"OddSize", samplesHeader(100, 100) + std::string(240000, '\0'),
-                                  "the header is not the size"},
+                                  "header is not one size from 1 to 16384 twice at byte 0"},
+                      PreviewCase{"SizeZero", samplesHeader(0, 0), "header is not one size from 1 to 16384 twice"},
+                      PreviewCase{"SizeAbove16384", samplesHeader(16385, 16385), "header is not one size"},
                       PreviewCase{"Short", samplesHeader(128, 128) + std::string(1000, '\0'),
-                                  "is 1008 bytes long, not 393224"},
+                                  "samples cut short at byte 1008"},
                       PreviewCase{"Long", samplesHeader(128, 128) + std::string(393217, '\0'),
-                                  "is 393225 bytes long, not 393224"}),
+                                  "bytes after the last sample at byte 393224"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -32,8 +32,8 @@ struct FileCloser {
 
 // Loads `bytes` from a regular file (length known) or from a stream of
 // unknown length that delivers at most 4,096 bytes per read, like a pipe.
-LoadOutcome loadBytes(const std::string& bytes, MeshSet& set, Source source = Source::RegularFile,
-                      const LoadOptions& options = {}) {
+Result loadBytes(const std::string& bytes, MeshSet& set, Source source = Source::RegularFile,
+                      const ReadOptions& options = {}) {
   if (source == Source::Stream) {
     testing::ChunkedSource stream(bytes, 4096, false);
     ByteReader reader(stream);
@@ -80,8 +80,8 @@ class LoaderPreamble : public ::testing::TestWithParam<PreambleCase> {};
 TEST_P(LoaderPreamble, LoadsTheSameMeshSet) {
   for (Source source : {Source::RegularFile, Source::Stream}) {
     MeshSet set;
-    const LoadOutcome outcome = loadBytes(GetParam().file, set, source);
-    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+    const Result outcome = loadBytes(GetParam().file, set, source);
+    ASSERT_EQ(outcome.status, Status::Ok) << reason(outcome);
     ASSERT_EQ(set.groupCount, 1);
     ASSERT_EQ(set.groups.size(), 1u);
     ASSERT_EQ(set.groups[0].meshCount, 1);
@@ -123,29 +123,24 @@ TEST(Loader, SlotRulesFollowTheFormatCode) {
   TestMesh exact9233 = meshOf(threeVertices(), {0, 2, 1});
 
   MeshSet set;
-  const LoadOutcome outcome = loadBytes(kvxFile({{slots1041Short, slots1041Long, other36, exact9233}}), set);
-  ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+  const Result outcome = loadBytes(kvxFile({{slots1041Short, slots1041Long, other36, exact9233}}), set);
+  ASSERT_EQ(outcome.status, Status::Ok) << reason(outcome);
   const auto& meshes = set.groups.at(0).meshes;
   ASSERT_EQ(meshes.size(), 4u);
 
   struct Expected {
     std::int32_t stride;
     std::int32_t kind;
+    std::string stored;  // records as kept: as in the file, but only the first 40 bytes of a long 1041 record
   };
-  const Expected expected[] = {{40, 2}, {40, 2}, {36, 0}, {40, 2}};
+  std::string heads44;
+  for (int n = 0; n < 3; ++n) heads44 += records44.substr(44 * n, 40);
+  const Expected expected[] = {{40, 2, records32}, {40, 2, heads44}, {36, 0, records36}, {40, 2, exact9233.vertexBytes}};
   for (std::size_t m = 0; m < 4; ++m) {
     EXPECT_EQ(meshes[m].vertexStride, expected[m].stride) << m;
     EXPECT_EQ(meshes[m].formatKind, expected[m].kind) << m;
-    EXPECT_EQ(meshes[m].vertices.size(), std::size_t(3 * expected[m].stride)) << m;
+    EXPECT_EQ(asString(meshes[m].vertices), expected[m].stored) << m;
   }
-  for (int n = 0; n < 3; ++n) {
-    const std::string slotShort = asString(meshes[0].vertices).substr(40 * n, 40);
-    EXPECT_EQ(slotShort, records32.substr(32 * n, 32) + std::string(8, '\0')) << "short record " << n;
-    const std::string slotLong = asString(meshes[1].vertices).substr(40 * n, 40);
-    EXPECT_EQ(slotLong, records44.substr(44 * n, 40)) << "long record " << n;
-  }
-  EXPECT_EQ(asString(meshes[2].vertices), records36);
-  EXPECT_EQ(asString(meshes[3].vertices), exact9233.vertexBytes);
   EXPECT_EQ(meshes[1].indices[0], 2);  // the long records' tails were read past
 }
 
@@ -158,7 +153,7 @@ TEST(Loader, GroupsEmptyMeshesAndNamesOfEveryLength) {
   const std::vector<std::vector<TestMesh>> groups = {{longName, empty, noName}, {}, {empty, longName}};
 
   MeshSet set;
-  ASSERT_EQ(loadBytes(kvxFile(groups), set).status, LoadStatus::Loaded);
+  ASSERT_EQ(loadBytes(kvxFile(groups), set).status, Status::Ok);
   ASSERT_EQ(set.groupCount, 3);
   ASSERT_EQ(set.groups.size(), 3u);
   for (std::size_t g = 0; g < groups.size(); ++g) {
@@ -171,7 +166,7 @@ TEST(Loader, GroupsEmptyMeshesAndNamesOfEveryLength) {
 TEST(Loader, GroupCountZeroEndsTheContent) {
   MeshSet set;
   const std::string file = KvxBuilder().preamble(10).int32(0).filler(64, '\x01').data();
-  ASSERT_EQ(loadBytes(file, set).status, LoadStatus::Loaded);
+  ASSERT_EQ(loadBytes(file, set).status, Status::Ok);
   EXPECT_EQ(set.groupCount, 0);
   EXPECT_TRUE(set.groups.empty());
 }
@@ -205,9 +200,9 @@ class LoaderDamage : public ::testing::TestWithParam<DamageCase> {};
 TEST_P(LoaderDamage, IsRefusedWithReasonAndOffset) {
   for (Source source : {Source::RegularFile, Source::Stream}) {
     MeshSet set;
-    const LoadOutcome outcome = loadBytes(GetParam().file, set, source);
-    EXPECT_EQ(outcome.status, LoadStatus::Damaged);
-    EXPECT_EQ(outcome.reason(), GetParam().reason);
+    const Result outcome = loadBytes(GetParam().file, set, source);
+    EXPECT_EQ(outcome.status, Status::Damaged);
+    EXPECT_EQ(reason(outcome), GetParam().reason);
     EXPECT_EQ(set.groupCount, 0);
     EXPECT_TRUE(set.groups.empty());
   }
@@ -267,8 +262,8 @@ TEST(Loader, LegalEdgesOfTheLimitsStillLoad) {
     TestMesh noData = mesh;
     noData.vertexBytes.clear();
     MeshSet set;
-    const LoadOutcome outcome = loadBytes(oneMeshFile(noData), set);
-    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+    const Result outcome = loadBytes(oneMeshFile(noData), set);
+    ASSERT_EQ(outcome.status, Status::Ok) << reason(outcome);
     EXPECT_EQ(set.groups[0].meshes[0].vertexCount, mesh.vertexCount);
     EXPECT_TRUE(set.groups[0].meshes[0].vertices.empty());
   }
@@ -282,7 +277,7 @@ struct ReadWay {
   bool lengthKnown;
   std::size_t largestRead;  // per read of the source
   std::size_t bufferSize;
-  LoadOptions options;
+  ReadOptions options;
 };
 
 std::vector<ReadWay> everyReadWay() {
@@ -299,7 +294,7 @@ std::vector<ReadWay> everyReadWay() {
   return ways;
 }
 
-LoadOutcome loadBytesBy(const ReadWay& way, const std::string& bytes, MeshSet& set) {
+Result loadBytesBy(const ReadWay& way, const std::string& bytes, MeshSet& set) {
   testing::ChunkedSource source(bytes, way.largestRead, way.lengthKnown);
   ByteReader reader(source, way.bufferSize);
   return readMeshSet(reader, set, way.options);
@@ -321,8 +316,8 @@ TEST(Loader, EveryWayOfReadingAgreesAndEveryCutIsDamaged) {
   for (const ReadWay& way : everyReadWay()) {
     SCOPED_TRACE(::testing::Message() << way.label << ", " << way.options.readThreads << " threads");
     MeshSet set;
-    const LoadOutcome outcome = loadBytesBy(way, file, set);
-    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason();
+    const Result outcome = loadBytesBy(way, file, set);
+    ASSERT_EQ(outcome.status, Status::Ok) << reason(outcome);
     ASSERT_EQ(set.groups.size(), groups.size());
     for (std::size_t g = 0; g < groups.size(); ++g) {
       ASSERT_EQ(set.groups[g].meshes.size(), groups[g].size());
@@ -330,12 +325,10 @@ TEST(Loader, EveryWayOfReadingAgreesAndEveryCutIsDamaged) {
         const MeshRecord& mesh = set.groups[g].meshes[m];
         const TestMesh& expected = groups[g][m];
         EXPECT_EQ(std::vector<std::uint16_t>(mesh.indices.begin(), mesh.indices.end()), expected.indices);
-        for (int v = 0; v < expected.vertexCount; ++v) {  // the 40-byte slots
-          const std::string record =
-              expected.vertexBytes.substr(std::size_t(v) * expected.vertexSize, expected.vertexSize);
-          const std::string slot =
-              asString(mesh.vertices).substr(std::size_t(v) * mesh.vertexStride, mesh.vertexStride);
-          EXPECT_EQ(slot, (record + std::string(40, '\0')).substr(0, slot.size())) << g << " " << m << " " << v;
+        for (int v = 0; v < expected.vertexCount; ++v) {  // records as kept
+          const std::size_t kept = mesh.recordBytes();
+          const std::string record = expected.vertexBytes.substr(std::size_t(v) * expected.vertexSize, kept);
+          EXPECT_EQ(asString(mesh.vertices).substr(std::size_t(v) * kept, kept), record) << g << " " << m << " " << v;
         }
       }
     }
@@ -344,11 +337,11 @@ TEST(Loader, EveryWayOfReadingAgreesAndEveryCutIsDamaged) {
     for (std::size_t length = 0; length < file.size(); ++length) {
       if (parallel && length % 7 != 0 && length + 8 < file.size()) continue;
       MeshSet cut;
-      const LoadOutcome cutOutcome = loadBytesBy(way, file.substr(0, length), cut);
-      ASSERT_EQ(cutOutcome.status, LoadStatus::Damaged) << "cut at " << length;
+      const Result cutOutcome = loadBytesBy(way, file.substr(0, length), cut);
+      ASSERT_EQ(cutOutcome.status, Status::Damaged) << "cut at " << length;
       EXPECT_LE(cutOutcome.offset, length) << "cut at " << length;
       MeshSet reference;
-      EXPECT_EQ(cutOutcome.reason(), loadBytesBy(everyReadWay()[0], file.substr(0, length), reference).reason());
+      EXPECT_EQ(reason(cutOutcome), reason(loadBytesBy(everyReadWay()[0], file.substr(0, length), reference)));
       EXPECT_TRUE(cut.groups.empty());
     }
   }
@@ -368,7 +361,7 @@ TEST(Loader, ManySmallGroupsCostAboutOneReadPerBuffer) {
       testing::ChunkedSource source(file, std::size_t{1} << 30, lengthKnown);
       ByteReader reader(source, 65536);
       MeshSet set;
-      ASSERT_EQ(readMeshSet(reader, set).status, LoadStatus::Loaded);
+      ASSERT_EQ(readMeshSet(reader, set).status, Status::Ok);
       EXPECT_LE(source.reads(), file.size() / 65536 + 3) << file.size() << (lengthKnown ? " file" : " pipe");
     }
   }
@@ -387,7 +380,7 @@ TEST(Loader, FalseClaimsInASmallFileCostNoLargeAllocation) {
     for (const ReadWay& way : everyReadWay()) {
       testing::resetLargestAllocation();
       MeshSet set;
-      EXPECT_EQ(loadBytesBy(way, file, set).status, LoadStatus::Damaged) << way.label;
+      EXPECT_EQ(loadBytesBy(way, file, set).status, Status::Damaged) << way.label;
       EXPECT_LT(testing::largestAllocation(), std::size_t{4} << 20) << way.label;
     }
   }
@@ -404,39 +397,53 @@ TEST(Loader, AValidLargeGroupTakesAboutItsOwnBytes) {
   for (std::size_t threads = 1; threads <= 4; ++threads) {
     testing::resetLargestAllocation();
     MeshSet set;
-    ASSERT_EQ(loadBytes(file, set, Source::RegularFile, {1, threads}).status, LoadStatus::Loaded);
+    ASSERT_EQ(loadBytes(file, set, Source::RegularFile, {1, threads}).status, Status::Ok);
     EXPECT_GE(testing::largestAllocation(), arrayBytes);
     EXPECT_LE(testing::largestAllocation(), arrayBytes + 4096);
     EXPECT_EQ(asString(set.groups[0].meshes[2].vertices), mesh.vertexBytes);
   }
 }
 
-TEST(Loader, MissingFileOrFolderCannotBeOpenedAndPrintsNothing) {
+// The public loader: a path that is missing or a folder cannot be opened and
+// the `opened` callback is not called; a damaged file leaves the MeshFile
+// empty; a loaded one shows its meshes, the records as stored.
+TEST(LoadMeshFile, OpensReportsAndShowsTheMeshes) {
   testing::TemporaryFolder folder;
   std::filesystem::create_directory(folder / "folder.kvx");
-  for (const std::string& name : {(folder / "missing.kvx").string(), (folder / "folder.kvx").string()}) {
-    MeshSet set;
-    set.groupCount = 7;
-    ::testing::internal::CaptureStdout();
-    const LoadOutcome outcome = set.load(name);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(outcome.status, LoadStatus::CannotOpen);
-    EXPECT_EQ(set.groupCount, 0);
-  }
-}
-
-TEST(Loader, ProgressTextsOnALoadedAndOnADamagedFile) {
-  testing::TemporaryFolder folder;
   testing::writeFile(folder / "good.kvx", kValid);
   testing::writeFile(folder / "cut.kvx", cutAt(kValid, 100));
-  MeshSet good;
-  MeshSet cut;
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(good.load((folder / "good.kvx").string()).status, LoadStatus::Loaded);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Opened . Loaded . ");
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(cut.load((folder / "cut.kvx").string()).status, LoadStatus::Damaged);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Opened . ");
+  struct Case {
+    std::string name;
+    Status status;
+    std::string reason;
+    int openedCalls;
+  };
+  const Case cases[] = {
+      {"missing.kvx", Status::CannotOpen, "cannot open the file", 0},
+      {"folder.kvx", Status::CannotOpen, "cannot open the file", 0},
+      {"cut.kvx", Status::Damaged, "vertex records cut short at byte 89", 1},
+      {"good.kvx", Status::Ok, "", 1},
+  };
+  for (const Case& c : cases) {
+    int openedCalls = 0;
+    LoadOptions options;
+    options.opened = [&openedCalls] { ++openedCalls; };
+    MeshFile file;
+    const Result result = loadMeshFile((folder / c.name).c_str(), file, options);
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(reason(result), c.reason) << c.name;
+    EXPECT_EQ(openedCalls, c.openedCalls) << c.name;
+    EXPECT_EQ(file.groupCount(), c.status == Status::Ok ? 1 : 0) << c.name;
+  }
+  MeshFile fromMemory;
+  ASSERT_TRUE(loadMeshFileFromMemory({reinterpret_cast<const std::uint8_t*>(kValid.data()), kValid.size()}, fromMemory));
+  ASSERT_EQ(fromMemory.group(0).size(), 1u);
+  EXPECT_TRUE(fromMemory.group(1).empty());
+  const MeshView& mesh = fromMemory.group(0)[0];
+  EXPECT_EQ(mesh.vertexCount, 3);
+  EXPECT_EQ(std::string(mesh.vertexRecords.begin(), mesh.vertexRecords.end()), meshOf(threeVertices(), {}).vertexBytes);
+  EXPECT_EQ(mesh.vertex(2).lightmapV, 0.5f);
+  EXPECT_EQ(mesh.vertex(1).position.y, 5.0f);
 }
 
 }  // namespace

@@ -42,9 +42,9 @@ bool isZero(const Sample& sample) {
 
 std::vector<std::pair<int, int>> writtenTexels(const SampleGrid& grid) {
   std::vector<std::pair<int, int>> texels;  // (col, row)
-  for (int row = 0; row < grid.size; ++row) {
-    for (int col = 0; col < grid.size; ++col) {
-      if (!isZero(grid.samples[cellIndex(grid, col, row)])) texels.emplace_back(col, row);
+  for (int row = 0; row < grid.size(); ++row) {
+    for (int col = 0; col < grid.size(); ++col) {
+      if (!isZero(grid.at(col, row))) texels.emplace_back(col, row);
     }
   }
   return texels;
@@ -52,7 +52,7 @@ std::vector<std::pair<int, int>> writtenTexels(const SampleGrid& grid) {
 
 SampleGrid rasterised(const MeshRecord& mesh, LightmapSize size) {
   SampleGrid grid = makeSampleGrid(size);
-  rasteriseMesh(mesh, size, grid);
+  rasteriseMeshRecords({&mesh, 1}, size, grid);
   return grid;
 }
 
@@ -82,7 +82,7 @@ TEST_P(Rasteriser, SmallCornerTriangleCoversFifteenTexels) {
   EXPECT_EQ(writtenTexels(grid), expected);
 
   // Texel (1, 2): weights 0.25 and 0.5.
-  const Sample& sample = grid.samples[cellIndex(grid, 1, 2)];
+  const Sample& sample = grid.at(1, 2);
   EXPECT_NEAR(sample.position.x, 1 + 0.25 * 4 + 0.5 * 0, 1e-5);
   EXPECT_NEAR(sample.position.y, 2 + 0.25 * 0 + 0.5 * 8, 1e-5);
   EXPECT_NEAR(sample.position.z, 3 + 0.25 * 0 + 0.5 * 4, 1e-5);
@@ -93,13 +93,13 @@ TEST_P(Rasteriser, SmallCornerTriangleCoversFifteenTexels) {
   EXPECT_NEAR(sample.normal.z, blend.z / length, 2e-6);
 
   // Corners carry the vertices' own positions and unit normals.
-  const Sample& corner0 = grid.samples[cellIndex(grid, 0, 0)];
+  const Sample& corner0 = grid.at(0, 0);
   EXPECT_EQ(corner0.position.x, 1.0f);
   EXPECT_NEAR(corner0.normal.z, 1.0f, 1e-6);
-  const Sample& corner1 = grid.samples[cellIndex(grid, 4, 0)];
+  const Sample& corner1 = grid.at(4, 0);
   EXPECT_NEAR(corner1.position.x, 5.0f, 1e-6);
   EXPECT_NEAR(corner1.normal.y, 1.0f, 1e-6);
-  const Sample& corner2 = grid.samples[cellIndex(grid, 0, 4)];
+  const Sample& corner2 = grid.at(0, 4);
   EXPECT_NEAR(corner2.position.y, 10.0f, 1e-6);
   EXPECT_NEAR(corner2.normal.x, 1.0f, 1e-6);
 }
@@ -109,8 +109,8 @@ TEST_P(Rasteriser, MirroredTriangleCoversTheSameTexelsWithUnflippedNormals) {
   const SampleGrid mirrored = rasterised(meshRecordOf(kCornerTriangle, {0, 2, 1}), 128);
   EXPECT_EQ(writtenTexels(forward), writtenTexels(mirrored));
   for (int i = 0; i < 128 * 128; ++i) {
-    EXPECT_NEAR(forward.samples[i].normal.x, mirrored.samples[i].normal.x, 1e-6);
-    EXPECT_NEAR(forward.samples[i].normal.z, mirrored.samples[i].normal.z, 1e-6);
+    EXPECT_NEAR(forward.data()[i].normal.x, mirrored.data()[i].normal.x, 1e-6);
+    EXPECT_NEAR(forward.data()[i].normal.z, mirrored.data()[i].normal.z, 1e-6);
   }
 }
 
@@ -133,10 +133,10 @@ TEST_P(Rasteriser, LaterTriangleWinsOnASharedEdge) {
         upperLast ? std::vector<std::uint16_t>{0, 1, 2, 3, 4, 5} : std::vector<std::uint16_t>{3, 4, 5, 0, 1, 2};
     const SampleGrid grid = rasterised(meshRecordOf(vertices, indices), 128);
     for (int k = 0; k <= 8; ++k) {
-      EXPECT_EQ(grid.samples[cellIndex(grid, k, k)].position.x, upperLast ? 2.0f : 1.0f) << k;
+      EXPECT_EQ(grid.at(k, k).position.x, upperLast ? 2.0f : 1.0f) << k;
     }
-    EXPECT_EQ(grid.samples[cellIndex(grid, 5, 2)].position.x, 1.0f);
-    EXPECT_EQ(grid.samples[cellIndex(grid, 2, 5)].position.x, 2.0f);
+    EXPECT_EQ(grid.at(5, 2).position.x, 1.0f);
+    EXPECT_EQ(grid.at(2, 5).position.x, 2.0f);
   }
 }
 
@@ -188,7 +188,7 @@ TEST_P(Rasteriser, RowsFollowVWithoutFlipAndScaleWithSize) {
                                             vertexAt(0.5f, 0.75f, 2, 2, 2)};
   for (LightmapSize size : {128, 512}) {
     const SampleGrid scaled = rasterised(meshRecordOf(vertices, {0, 1, 2}), size);
-    const Sample& sample = scaled.samples[cellIndex(scaled, size / 2, size / 2)];
+    const Sample& sample = scaled.at(size / 2, size / 2);
     EXPECT_EQ(sample.position.x, 7.0f);
     EXPECT_EQ(sample.position.y, 8.0f);
     EXPECT_EQ(sample.position.z, 9.0f);
@@ -223,7 +223,7 @@ TEST_P(Rasteriser, TexelsOffTheGridAreNeverAddressed) {
     const SampleGrid grid = rasterised(meshRecordOf(vertices, {0, 1, 2}), 128);
     const auto texels = writtenTexels(grid);
     EXPECT_EQ(texels.size(), c.texels) << c.label;
-    for (const Sample& sample : grid.samples) {
+    for (const Sample& sample : grid.samples()) {
       ASSERT_TRUE(std::isfinite(sample.position.x) && std::isfinite(sample.normal.x)) << c.label;
     }
   }
@@ -231,7 +231,7 @@ TEST_P(Rasteriser, TexelsOffTheGridAreNeverAddressed) {
   const std::vector<TestVertex> edge = {vertexAt(124.0f / 128, 0, 1, 1, 1), vertexAt(1.0f, 0, 2, 2, 2),
                                         vertexAt(1.0f, 4.0f / 128, 3, 3, 3)};
   const SampleGrid grid = rasterised(meshRecordOf(edge, {0, 1, 2}), 128);
-  EXPECT_TRUE(isZero(grid.samples[cellIndex(grid, 0, 1)]));
+  EXPECT_TRUE(isZero(grid.at(0, 1)));
 }
 
 TEST_P(Rasteriser, ZeroAreaTrianglesLeaveEarlierSamplesAlone) {
@@ -248,7 +248,7 @@ TEST_P(Rasteriser, ZeroAreaTrianglesLeaveEarlierSamplesAlone) {
   };
   for (const auto& indices : degenerate) {
     const SampleGrid grid = rasterised(meshRecordOf(vertices, indices), 128);
-    EXPECT_EQ(std::memcmp(grid.samples.data(), valid.samples.data(), grid.samples.size() * sizeof(Sample)), 0);
+    EXPECT_EQ(std::memcmp(grid.data(), valid.data(), grid.cellCount() * sizeof(Sample)), 0);
   }
 }
 
@@ -262,8 +262,8 @@ TEST_P(Rasteriser, TexelsWithNonFiniteWeightsKeepTheirSample) {
                                             vertexAt(tiny, 0, 9, 9, 9), vertexAt(0, tiny, 9, 9, 9)};
   const SampleGrid valid = rasterised(meshRecordOf(vertices, {0, 1, 2}), 128);
   const SampleGrid both = rasterised(meshRecordOf(vertices, {0, 1, 2, 3, 4, 5}), 128);
-  EXPECT_EQ(both.samples[0].position.x, 1.0f);
-  EXPECT_EQ(std::memcmp(both.samples.data(), valid.samples.data(), both.samples.size() * sizeof(Sample)), 0);
+  EXPECT_EQ(both.data()[0].position.x, 1.0f);
+  EXPECT_EQ(std::memcmp(both.data(), valid.data(), both.cellCount() * sizeof(Sample)), 0);
 }
 
 // Random meshes, compared byte for byte with the plain per-texel algorithm.
@@ -328,9 +328,9 @@ TEST_P(Rasteriser, MatchesThePlainPerTexelAlgorithm) {
       for (const MeshRecord& mesh : meshes) testing::referenceRasteriseMesh(mesh, size, expected);
       for (std::size_t threads : {1u, 2u, 3u}) {
         SampleGrid actual = makeSampleGrid(size);
-        rasteriseMeshes(meshes, size, actual, threads);
+        rasteriseMeshRecords(meshes, size, actual, {0, threads});
         ASSERT_EQ(
-            std::memcmp(actual.samples.data(), expected.samples.data(), actual.samples.size() * sizeof(Sample)), 0)
+            std::memcmp(actual.data(), expected.data(), actual.cellCount() * sizeof(Sample)), 0)
             << "trial " << trial << " size " << size << " threads " << threads;
       }
     }
@@ -346,18 +346,19 @@ TEST(ConcurrentCallers, ChooseTheKernelOnceAndGetTheSameSamples) {
   const std::vector<MeshRecord> meshes = {randomMesh(random, 300), randomMesh(random, 300)};
   testing::useRealKernelProbes();
   SampleGrid alone = makeSampleGrid(256);
-  rasteriseMeshes(meshes, 256, alone, 1);
+  rasteriseMeshRecords(meshes, 256, alone, {0, 1});
   for (int round = 0; round < 3; ++round) {
     testing::useRealKernelProbes();  // back to the first-call routines
-    std::vector<SampleGrid> grids(4, makeSampleGrid(256));
+    std::vector<SampleGrid> grids;
+    for (int c = 0; c < 4; ++c) grids.push_back(makeSampleGrid(256));
     {
       std::vector<std::jthread> callers;
       for (std::size_t c = 0; c < grids.size(); ++c) {
-        callers.emplace_back([&, c] { rasteriseMeshes(meshes, 256, grids[c], 1 + c % 2); });
+        callers.emplace_back([&, c] { rasteriseMeshRecords(meshes, 256, grids[c], {0, 1 + c % 2}); });
       }
     }
     for (const SampleGrid& grid : grids) {
-      EXPECT_EQ(std::memcmp(grid.samples.data(), alone.samples.data(), grid.samples.size() * sizeof(Sample)), 0);
+      EXPECT_EQ(std::memcmp(grid.data(), alone.data(), grid.cellCount() * sizeof(Sample)), 0);
     }
   }
 }

@@ -11,9 +11,7 @@
 #include <random>
 #include <cstring>
 
-#include "mesh/byte_reader.h"
-#include "mesh/mesh_set.h"
-#include "sampling/rasteriser.h"
+#include "output/sample_grid.h"
 #include "support/console_texts.h"
 #include "support/kernel_family.h"
 #include "support/kvx_builder.h"
@@ -62,14 +60,10 @@ TestMesh quadGridMesh(int cells, float offsetU, std::uint32_t seed) {
 // What the library itself produces for `file` at `size` under `family`.
 std::string expectedSamples(const std::string& file, LightmapSize size, Family family) {
   testing::useKernelFamily(family);
-  MemorySource source(file.data(), file.size());
-  ByteReader reader(source);
-  MeshSet set;
-  EXPECT_EQ(readMeshSet(reader, set).status, LoadStatus::Loaded);
-  SampleGrid grid = makeSampleGrid(size);
-  if (set.groupCount > 0) {
-    for (const MeshRecord& mesh : set.groups[0].meshes) rasteriseMesh(mesh, size, grid);
-  }
+  MeshFile mesh;
+  SampleGrid grid;
+  EXPECT_TRUE(loadMeshFileFromMemory({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()}, mesh));
+  EXPECT_TRUE(sampleFirstGroup(mesh, size, grid));
   testing::useRealKernelProbes();
   const std::vector<std::uint8_t> bytes = encodeSamplesFile(grid);
   return {bytes.begin(), bytes.end()};
@@ -213,6 +207,29 @@ TEST(Run, ShortFormat1041RecordsAreSampledWithZeroesPastTheRecord) {
   std::memcpy(first, samples.data() + 8, sizeof first);
   EXPECT_EQ(first[0], 1.0f);
   EXPECT_EQ(first[1], 2.0f);
+}
+
+// Format 1041 records longer than 40 bytes are sampled through their first
+// 40 bytes: the same samples as the 40-byte records alone.
+TEST(Run, LongFormat1041RecordsAreSampledThroughTheirFirst40Bytes) {
+  const TestMesh exact = quadGridMesh(5, 0.1f, 12);
+  TestMesh long1041 = exact;
+  long1041.formatCode = 1041;
+  long1041.vertexSize = 47;
+  long1041.vertexBytes.clear();
+  for (int v = 0; v < exact.vertexCount; ++v) {
+    long1041.vertexBytes += exact.vertexBytes.substr(40 * std::size_t(v), 40) + "\x7F\x80\xFF" + "junk";
+  }
+  std::string samples[2];
+  for (int k = 0; k < 2; ++k) {
+    TemporaryFolder folder;
+    writeFile(folder / "mesh.kvx", testing::kvxFile({{k == 0 ? exact : long1041}}));
+    ASSERT_EQ(runProgram(LUMIVEX_BINARY, {"medium", "mesh"}, folder.path()).exitCode, 0);
+    samples[k] = readFile(folder / "mesh.samples");
+  }
+  EXPECT_EQ(samples[0].size(), 1572872u);
+  EXPECT_TRUE(samples[0] == samples[1]);
+  EXPECT_NE(samples[0].find_first_not_of('\0', 8), std::string::npos);
 }
 
 struct FailureCase {

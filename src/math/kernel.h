@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "math/vector3.h"
+#include <lumivex/lumivex.h>
 
 namespace lumivex {
 

@@ -3,7 +3,7 @@
 // benchmarks do; the sampler goes through the kernel table instead).
 // Each takes the output first, returns it, and may write into its own input.
 
-#include "math/vector3.h"
+#include <lumivex/lumivex.h>
 
 namespace lumivex {
 

@@ -1,9 +1,5 @@
 #include "mesh/mesh_set.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -12,7 +8,6 @@
 #include <thread>
 #include <utility>
 
-#include "app/console.h"
 #include "math/little_endian.h"
 #include "math/processor_count.h"
 #include "mesh/byte_reader.h"
@@ -29,10 +24,6 @@ struct Damage {
   const char* problem;
   std::uint64_t offset;
 };
-
-LoadOutcome damaged(const char* problem, std::uint64_t offset) {
-  return {LoadStatus::Damaged, problem, offset};
-}
 
 // Reserves room for the first of `count` items; the rest grow as they are
 // read, so a false count costs no more memory than the items actually present.
@@ -65,19 +56,17 @@ bool readArrayInOrder(ByteReader& reader, Array& array, std::uint64_t count, boo
 
 void indicesFromLittleEndian(IndexArray& indices) { little_endian::arrayFromFile(indices.data(), indices.size()); }
 
-// Format 1041 records whose size is not 40: each record goes into the front of
-// a 40-byte slot; a longer record's tail is passed over, a shorter one's slot
-// is zero-filled beyond it. Records are read a batch at a time through a
-// staging buffer of at most about 1 MiB; a record longer than that is read
-// straight into its slot and its tail passed over, so a record size costs no
-// memory. `readBytes(destination, count)` and `skipBytes(count)` take the
-// records in order from the file.
+// Format 1041 records longer than their 40-byte slots: only the first 40
+// bytes of each are kept and the tail is passed over. Records are read a batch
+// at a time through a staging buffer of at most about 1 MiB; a record longer
+// than that is read straight into its slot and its tail passed over, so a
+// record size costs no memory. `readBytes(destination, count)` and
+// `skipBytes(count)` take the records in order from the file.
 template <typename ReadBytes, typename SkipBytes>
-bool readVerticesIntoSlots(MeshRecord& mesh, bool lengthKnown, ReadBytes&& readBytes, SkipBytes&& skipBytes) {
-  if (mesh.vertexCount == 0) return true;  // otherwise the record size is at least 1
+bool readRecordHeads(MeshRecord& mesh, bool lengthKnown, ReadBytes&& readBytes, SkipBytes&& skipBytes) {
   const std::size_t recordSize = static_cast<std::size_t>(mesh.vertexSize);
-  const std::size_t stride = static_cast<std::size_t>(mesh.vertexStride);
-  const std::size_t copied = std::min(recordSize, stride);
+  const std::size_t stride = mesh.recordBytes();
+  const std::size_t copied = stride;
   const std::size_t vertexCount = static_cast<std::size_t>(mesh.vertexCount);
   const std::size_t growthStart = std::max<std::size_t>(1, kGrowthStartBytes / stride);
   const bool staged = recordSize <= kGrowthStartBytes;
@@ -100,10 +89,7 @@ bool readVerticesIntoSlots(MeshRecord& mesh, bool lengthKnown, ReadBytes&& readB
       const std::size_t batch = std::min(end - done, batchLimit);
       staging.resize(batch * recordSize);
       if (!readBytes(staging.data(), staging.size())) return false;
-      for (std::size_t k = 0; k < batch; ++k, slot += stride) {
-        std::memcpy(slot, staging.data() + k * recordSize, copied);
-        std::memset(slot + copied, 0, stride - copied);
-      }
+      for (std::size_t k = 0; k < batch; ++k, slot += stride) std::memcpy(slot, staging.data() + k * recordSize, copied);
       done += batch;
     }
   }
@@ -157,10 +143,10 @@ std::optional<Damage> readMeshHeader(ByteReader& reader, MeshRecord& mesh) {
 std::optional<Damage> readMeshDataInOrder(ByteReader& reader, MeshRecord& mesh, bool lengthKnown) {
   const std::uint64_t vertexOffset = reader.offset();
   const std::uint64_t vertexFileBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
-  const bool contiguous = mesh.vertexStride == mesh.vertexSize;
+  const bool asStored = mesh.recordBytes() == static_cast<std::size_t>(mesh.vertexSize);
   const bool complete =
-      contiguous ? readArrayInOrder(reader, mesh.vertices, vertexFileBytes, lengthKnown)
-                 : readVerticesIntoSlots(
+      asStored ? readArrayInOrder(reader, mesh.vertices, vertexFileBytes, lengthKnown)
+               : readRecordHeads(
                        mesh, lengthKnown,
                        [&reader](std::uint8_t* destination, std::size_t count) { return reader.read(destination, count); },
                        [&reader](std::size_t count) { return reader.skip(count); });
@@ -242,7 +228,7 @@ std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<Arr
 // follows from the headers, so claims beyond the end are found before
 // reading. A group with many megabytes of arrays is read by position, in
 // parallel; a smaller one in order through the buffer.
-std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group, const LoadOptions& options) {
+std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& group, const ReadOptions& options) {
   // Where each mesh's arrays sit; the first that passes the file's end is the damage.
   struct ArrayPlaces {
     std::uint64_t vertices;
@@ -261,8 +247,7 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
     if (indexBytes > end - indexAt) return Damage{"index array cut short", indexAt};
     places.push_back({at, indexAt});
     at = indexAt + indexBytes;
-    slotBytes += std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexStride) + indexBytes +
-                 2 * ArrayArena::kAlignment;
+    slotBytes += std::uint64_t(mesh.vertexCount) * mesh.recordBytes() + indexBytes + 2 * ArrayArena::kAlignment;
   }
 
   if (slotBytes < options.parallelReadBytes) {
@@ -286,7 +271,7 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
   for (std::size_t m = 0; m < group.meshes.size(); ++m) {
     MeshRecord& mesh = group.meshes[m];
     const std::uint64_t vertexBytes = std::uint64_t(mesh.vertexCount) * std::uint64_t(mesh.vertexSize);
-    if (mesh.vertexStride == mesh.vertexSize) {
+    if (mesh.recordBytes() == static_cast<std::size_t>(mesh.vertexSize)) {
       mesh.vertices.resize(static_cast<std::size_t>(vertexBytes));
       pieces.push_back({places[m].vertices, mesh.vertices.data(), static_cast<std::size_t>(vertexBytes),
                         "vertex records cut short", places[m].vertices});
@@ -302,7 +287,7 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
   if (auto damage = readPieces(reader, pieces, threads)) return damage;
   for (auto& [start, mesh] : slotted) {
     std::uint64_t position = start;
-    const bool complete = readVerticesIntoSlots(
+    const bool complete = readRecordHeads(
         *mesh, true,
         [&](std::uint8_t* destination, std::size_t count) {
           const bool read = reader.readAt(position, destination, count);
@@ -320,7 +305,7 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
   return std::nullopt;
 }
 
-std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group, const LoadOptions& options) {
+std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group, const ReadOptions& options) {
   const std::uint64_t countOffset = reader.offset();
   if (!reader.readInt32(group.meshCount)) return Damage{"mesh count cut short", countOffset};
   if (group.meshCount < 0) return Damage{"negative mesh count", countOffset};
@@ -338,7 +323,7 @@ std::optional<Damage> readGroup(ByteReader& reader, MeshGroup& group, const Load
   return std::nullopt;
 }
 
-std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set, const LoadOptions& options) {
+std::optional<Damage> readWholeFile(ByteReader& reader, MeshSet& set, const ReadOptions& options) {
   std::int32_t version = 0;
   if (!reader.readInt32(version)) return Damage{"version cut short", 0};
   const std::uint64_t headerBlockLength = version == 10 ? 29 : version == 9 ? 28 : 0;
@@ -375,42 +360,14 @@ std::int32_t formatKindFor(std::int32_t formatCode) {
   return formatCode == kFormatCode40ByteSlots || formatCode == kFormatCodeVertexSized ? 2 : 0;
 }
 
-std::string LoadOutcome::reason() const {
-  return problem + " at byte " + std::to_string(offset);
-}
-
-LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set, const LoadOptions& options) {
+Result readMeshSet(ByteReader& reader, MeshSet& set, const ReadOptions& options) {
   const std::optional<Damage> damage = readWholeFile(reader, set, options);
   if (!damage && !reader.readError()) return {};
   // A refused file leaves nothing half-filled behind.
   set.groupCount = 0;
   set.groups.clear();
-  if (reader.readError()) return damaged("read error", reader.offset());
-  return damaged(damage->problem, damage->offset);
-}
-
-LoadOutcome MeshSet::load(const std::string& fileName, const LoadOptions& options) {
-  const int descriptor = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat status {};
-  if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode))) {
-    close(descriptor);
-    groupCount = 0;
-    return {LoadStatus::CannotOpen, {}, 0};
-  }
-  if (descriptor < 0) {
-    groupCount = 0;
-    return {LoadStatus::CannotOpen, {}, 0};
-  }
-  printText("Opened . ");
-  LoadOutcome outcome;
-  {
-    FileDescriptorSource source(descriptor);
-    ByteReader reader(source);
-    outcome = readMeshSet(reader, *this, options);
-  }
-  close(descriptor);
-  if (outcome.status == LoadStatus::Loaded) printText("Loaded . ");
-  return outcome;
+  if (reader.readError()) return {Status::ReadError, "read error", reader.offset()};
+  return {Status::Damaged, damage->problem, damage->offset};
 }
 
 }  // namespace lumivex

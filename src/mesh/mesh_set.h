@@ -1,10 +1,11 @@
 #pragma once
-// The loaded mesh file: groups of meshes, each with its vertex slots and its
-// 16-bit triangle-list indices.
+// The loaded mesh file: groups of meshes, each with its vertex records and
+// its 16-bit triangle-list indices.
+
+#include <lumivex/lumivex.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "mesh/array_allocator.h"
@@ -22,12 +23,19 @@ inline constexpr std::int32_t kSampledVertexStride = 40;
 
 struct MeshRecord {
   std::int32_t vertexSize = 0;    // bytes per vertex record in the file
-  std::int32_t vertexStride = 0;  // bytes per slot in `vertices`
+  std::int32_t vertexStride = 0;  // bytes per slot the sampler reads: 40 for format 1041, else vertexSize
   std::int32_t formatKind = 0;    // 2 for format codes 1041 and 9233, else 0
   std::int32_t vertexCount = 0;
   std::int32_t indexCount = 0;
-  VertexBytes vertices;  // vertexCount * vertexStride bytes
-  IndexArray indices;    // indexCount entries
+  // The records as stored, recordBytes() each: memory follows the file. Only
+  // a format-1041 record longer than its 40-byte slot is kept shorter: its
+  // first 40 bytes, all the sampler reads.
+  VertexBytes vertices;
+  IndexArray indices;  // indexCount entries, native byte order
+
+  std::size_t recordBytes() const {
+    return static_cast<std::size_t>(std::min(vertexSize, vertexStride) > 0 ? std::min(vertexSize, vertexStride) : 0);
+  }
 };
 
 struct MeshGroup {
@@ -35,23 +43,13 @@ struct MeshGroup {
   std::vector<MeshRecord> meshes;
 };
 
-enum class LoadStatus {
-  Loaded,
-  CannotOpen,  // missing, unreadable, or a directory
-  Damaged,     // cut short, or a count or length no valid file has
-};
-
-struct LoadOutcome {
-  LoadStatus status = LoadStatus::Loaded;
-  std::string problem;       // set when damaged, e.g. "index array cut short"
-  std::uint64_t offset = 0;  // byte offset in the file where the problem was found
-
-  // "index array cut short at byte 208"
-  std::string reason() const;
+struct MeshSet {
+  std::int32_t groupCount = 0;
+  std::vector<MeshGroup> groups;
 };
 
 // How a group with many megabytes of arrays is read from a source of known length.
-struct LoadOptions {
+struct ReadOptions {
   // Groups with at least this many bytes of arrays are read by position, by
   // several threads; smaller ones in order through the buffer.
   std::uint64_t parallelReadBytes = std::uint64_t{8} << 20;
@@ -59,18 +57,10 @@ struct LoadOptions {
   std::size_t readThreads = 0;
 };
 
-class MeshSet {
- public:
-  std::int32_t groupCount = 0;
-  std::vector<MeshGroup> groups;
-
-  // Opens and reads the whole file; prints "Opened . " once open and
-  // "Loaded . " once everything has been read. Prints nothing else.
-  LoadOutcome load(const std::string& fileName, const LoadOptions& options = {});
-};
-
-// Reads a whole mesh file from `reader` into the empty `set`; prints nothing.
-LoadOutcome readMeshSet(ByteReader& reader, MeshSet& set, const LoadOptions& options = {});
+// Reads a whole mesh file from `reader` into the empty `set`. A damaged file
+// (Damaged, or ReadError) leaves the set empty; the problem and its offset
+// are in the result. Throws std::bad_alloc when memory runs out.
+Result readMeshSet(ByteReader& reader, MeshSet& set, const ReadOptions& options = {});
 
 // Format code to slot size and kind.
 std::int32_t vertexStrideFor(std::int32_t formatCode, std::int32_t vertexSize);

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "mesh/vertex_record.h"
+#include <lumivex/lumivex.h>
 
 namespace lumivex {
 
 struct MeshToWrite {
   std::string name;  // at most 1023 bytes are written
-  std::vector<VertexRecord> vertices;
+  std::vector<Vertex> vertices;
   std::vector<std::uint16_t> indices;
 };
 

@@ -1,47 +1,83 @@
 #pragma once
-// Lays each triangle into texel space through its second texture-coordinate
-// pair and stores the blended position and unit normal at every texel whose
-// corner point lies in the closed triangle. The last triangle to cover a texel wins.
+// Lays each triangle into texel space through its lightmap coordinates and
+// stores the blended position and unit normal at every texel whose corner
+// point lies in the closed triangle. The last triangle to cover a texel wins.
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 
-#include "math/vector3.h"
 #include "mesh/mesh_set.h"
-#include "mesh/vertex_record.h"
 #include "output/sample_grid.h"
 
 namespace lumivex {
 
-// Rasterises `meshes` in order, triangle by triangle, exactly as calling
-// rasteriseMesh on each in turn would. Because the last writer wins, it works
-// from the last triangle back and skips texels already settled, and it splits
-// large inputs across the processor's cores; the result is the same to the bit.
-// `threads` = 0 chooses the number of threads from the work and the machine.
-void rasteriseMeshes(std::span<const MeshRecord> meshes, LightmapSize size, SampleGrid& grid,
-                     std::size_t threads = 0);
+// Where the rasteriser finds one attribute of vertex k: at base + k * stride.
+// Only the first `present` bytes of the attribute exist (a file record
+// shorter than 40 bytes); the rest read as zero.
+struct AttributeArray {
+  const std::uint8_t* base = nullptr;
+  std::size_t stride = 0;
+  std::size_t present = 0;
+};
 
-// Triangles are index triples 3t, 3t+1, 3t+2; entries after the last whole
-// triple are ignored. A mesh whose slots are not 40 bytes, or a triangle that
-// names a vertex past the end of the mesh, writes nothing.
-void rasteriseMesh(const MeshRecord& mesh, LightmapSize size, SampleGrid& grid);
+// One mesh as the rasteriser reads it: vertex attributes from file records
+// (little-endian) or from native arrays, and the triangle list.
+struct SampledMesh {
+  AttributeArray positions;    // x, y, z
+  AttributeArray normals;      // x, y, z
+  AttributeArray lightmapUvs;  // u, v
+  bool fileByteOrder = false;  // little-endian file bytes rather than native floats
+  std::size_t vertexCount = 0;
+  const std::uint16_t* indices16 = nullptr;  // one of the two
+  const std::uint32_t* indices32 = nullptr;
+  std::size_t triangleCount = 0;
+};
+
+// A loaded mesh read through its 40-byte view: the first 40 bytes of each
+// record, zero past a shorter one. A mesh whose slots are not 40 bytes has no
+// triangles; entries after the last whole triple are ignored.
+SampledMesh sampledMeshOf(const MeshRecord& mesh);
+// Native 40-byte records and 16-bit indices (three per triangle).
+SampledMesh sampledMeshOf(std::span<const Vertex> vertices, std::span<const std::uint16_t> indices);
+
+struct RasteriseOptions {
+  // Threads at most; 0: as many as the process may run on. Small inputs use fewer.
+  std::size_t maxThreads = 0;
+  // When not 0: exactly this many stretches of triangles, each on a thread of its own (tests).
+  std::size_t exactThreads = 0;
+  std::function<void(double fraction)> progress;
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Rasterises `meshes` in order, triangle by triangle, exactly as sampling
+// every triangle of every mesh in turn would. Because the last writer wins,
+// it works from the last triangle back and skips texels already settled, and
+// it splits large inputs across threads; the result is the same to the bit.
+// A triangle naming a vertex past the end of its mesh writes nothing. False
+// when cancelled (or a callback threw); the grid is then partly written.
+bool rasteriseMeshes(std::span<const SampledMesh> meshes, LightmapSize size, SampleGrid& grid,
+                     const RasteriseOptions& options = {});
+
+// The loaded meshes of a group, as the command samples them.
+bool rasteriseMeshRecords(std::span<const MeshRecord> meshes, LightmapSize size, SampleGrid& grid,
+                          const RasteriseOptions& options = {});
 
 // A triangle with a non-finite texel-space corner, or of zero area in texel
 // space, writes nothing; texels outside the grid are never addressed.
-void rasteriseTriangle(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
-                       LightmapSize size, SampleGrid& grid);
+void rasteriseTriangle(const Vertex& v0, const Vertex& v1, const Vertex& v2, LightmapSize size, SampleGrid& grid);
 
 // Calls visit(col, row) for every texel of the grid whose corner point the
 // triangle covers, by the rasteriser's own tests (nothing for a triangle that
 // rasteriseTriangle would skip).
-void forEachCoveredTexel(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2, LightmapSize size,
+void forEachCoveredTexel(const Vertex& v0, const Vertex& v1, const Vertex& v2, LightmapSize size,
                          const std::function<void(std::int32_t col, std::int32_t row)>& visit);
 
 // True when rasteriseTriangle skips the triangle whole: a non-finite corner or
 // zero area in texel space.
-bool isDegenerateInLightmap(const VertexRecord& v0, const VertexRecord& v1, const VertexRecord& v2,
-                            LightmapSize size);
+bool isDegenerateInLightmap(const Vertex& v0, const Vertex& v1, const Vertex& v2, LightmapSize size);
 
 // Inclusive range of columns (or rows) to scan: trunc(min) to trunc(max + 1),
 // clipped to 0..size-1. Empty when first > last.

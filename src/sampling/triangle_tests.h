@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "math/vector3.h"
+#include <lumivex/lumivex.h>
 
 namespace lumivex {
 

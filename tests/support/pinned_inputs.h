@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <random>
 
-#include "math/vector3.h"
+#include <lumivex/lumivex.h>
 
 namespace lumivex::testing {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "math/kernel.h"
+#include "math/little_endian.h"
 #include "sampling/triangle_tests.h"
 
 namespace lumivex::testing {
@@ -15,9 +16,14 @@ struct Slot {
   float values[10];
 };
 
+// Vertex `index` through the 40-byte view: the record's first 40 bytes,
+// zero past a shorter record, little-endian.
 Slot slotAt(const MeshRecord& mesh, int index) {
+  const std::size_t recordBytes = std::min<std::size_t>(static_cast<std::size_t>(mesh.vertexSize), 40);
+  std::uint8_t bytes[40] = {};
+  std::memcpy(bytes, mesh.vertices.data() + recordBytes * static_cast<std::size_t>(index), recordBytes);
   Slot slot;
-  std::memcpy(&slot, mesh.vertices.data() + 40 * index, 40);
+  for (int k = 0; k < 10; ++k) slot.values[k] = little_endian::loadFloat(bytes + 4 * k);
   return slot;
 }
 
@@ -60,7 +66,7 @@ void referenceTriangle(const Slot& a, const Slot& b, const Slot& c, LightmapSize
       barycentricCombine(&sample.position, &p0, &p1, &p2, w1, w2);
       barycentricCombine(&sample.normal, &n0, &n1, &n2, w1, w2);
       normaliseVector3(&sample.normal, &sample.normal);
-      grid.samples[row * size + col] = sample;
+      grid.data()[row * size + col] = sample;
     }
   }
 }

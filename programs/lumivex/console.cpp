@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "console.h"
 
 #include <cstdio>
 

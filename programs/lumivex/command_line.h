@@ -1,11 +1,11 @@
 #pragma once
 // The command line: `lumivex size inputname [outputname]`.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "output/sample_grid.h"
 
 namespace lumivex {
 
@@ -34,7 +34,7 @@ class LogFile {
 
 // What the command-line stage hands to the run sequence.
 struct RunRequest {
-  LightmapSize size = 0;
+  std::int32_t size = 0;   // 128, 256 or 512
   std::string inputFileName;   // inputname + ".kvx"
   std::string outputFileName;  // outputname (or inputname) + ".samples"
   LogFile logFile;             // "lumivex.log", open until the run ends
@@ -46,7 +46,7 @@ struct StartResult {
 };
 
 // "small", "medium", "large", compared case-sensitively and whole.
-std::optional<LightmapSize> lightmapSizeFromKeyword(std::string_view keyword);
+std::optional<std::int32_t> lightmapSizeFromKeyword(std::string_view keyword);
 
 // Prints the banner, creates the empty log file, checks the arguments and
 // either returns the request (after the Input and Output lines) or an exit

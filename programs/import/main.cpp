@@ -4,12 +4,12 @@
 
 #include <cstdio>
 
-#include "app/process_setup.h"
+#include "common/process_setup.h"
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "import/model_import.h"
+#include "model_import.h"
 
 namespace {
 

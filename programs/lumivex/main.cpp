@@ -1,5 +1,5 @@
-#include "app/process_setup.h"
-#include "app/run_sequence.h"
+#include "common/process_setup.h"
+#include "run_sequence.h"
 
 int main(int argc, char** argv) {
   lumivex::prepareProcess();

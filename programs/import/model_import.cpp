@@ -1,4 +1,4 @@
-#include "import/model_import.h"
+#include "model_import.h"
 
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -14,8 +14,8 @@ namespace {
 
 constexpr LightmapSize kReportSize = 512;
 
-VertexRecord vertexOf(const aiMesh& mesh, unsigned index, unsigned lightmapSet) {
-  VertexRecord vertex{};
+Vertex vertexOf(const aiMesh& mesh, unsigned index, unsigned lightmapSet) {
+  Vertex vertex{};
   const aiVector3D& p = mesh.mVertices[index];
   vertex.position = {p.x, p.y, p.z};
   if (mesh.HasNormals()) {
@@ -23,8 +23,8 @@ VertexRecord vertexOf(const aiMesh& mesh, unsigned index, unsigned lightmapSet) 
     vertex.normal = {n.x, n.y, n.z};
   }
   if (mesh.HasTextureCoords(0)) {
-    vertex.texCoord0[0] = mesh.mTextureCoords[0][index].x;
-    vertex.texCoord0[1] = mesh.mTextureCoords[0][index].y;
+    vertex.uv[0] = mesh.mTextureCoords[0][index].x;
+    vertex.uv[1] = mesh.mTextureCoords[0][index].y;
   }
   vertex.lightmapU = mesh.mTextureCoords[lightmapSet][index].x;
   vertex.lightmapV = mesh.mTextureCoords[lightmapSet][index].y;
@@ -110,9 +110,9 @@ LightmapReport analyseLightmap(const std::vector<MeshToWrite>& meshes, const std
   std::size_t done = 0;
   for (const MeshToWrite& mesh : meshes) {
     for (std::size_t t = 0; t + 2 < mesh.indices.size(); t += 3) {
-      const VertexRecord& a = mesh.vertices[mesh.indices[t]];
-      const VertexRecord& b = mesh.vertices[mesh.indices[t + 1]];
-      const VertexRecord& c = mesh.vertices[mesh.indices[t + 2]];
+      const Vertex& a = mesh.vertices[mesh.indices[t]];
+      const Vertex& b = mesh.vertices[mesh.indices[t + 1]];
+      const Vertex& c = mesh.vertices[mesh.indices[t + 2]];
       const auto id = static_cast<std::int32_t>(corners.size());
       corners.push_back({{a.lightmapU, b.lightmapU, c.lightmapU}, {a.lightmapV, b.lightmapV, c.lightmapV}});
       const LightmapCorners& mine = corners.back();

@@ -1,4 +1,4 @@
-#include "preview/samples_preview.h"
+#include "samples_preview.h"
 
 #include <sys/stat.h>
 
@@ -10,9 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "math/little_endian.h"
 #include "output/atomic_file.h"
-#include "preview/png_encoder.h"
+#include "png_encoder.h"
 
 namespace lumivex {
 
@@ -33,52 +32,6 @@ double scaled(float value, float low, float high) {
 
 }  // namespace
 
-SamplesFileResult readSamplesFile(const std::string& fileName) {
-  SamplesFileResult result;
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
-  struct stat status {};
-  if (file == nullptr || fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
-    if (file != nullptr) std::fclose(file);
-    result.status = SamplesFileStatus::CannotOpen;
-    result.message = "cannot open the file";
-    return result;
-  }
-  std::uint8_t header[8];
-  const bool headerRead = std::fread(header, 1, sizeof header, file) == sizeof header;
-  const std::int32_t size = headerRead ? little_endian::loadI32(header) : 0;
-  if (!headerRead || size != little_endian::loadI32(header + 4) || (size != 128 && size != 256 && size != 512)) {
-    std::fclose(file);
-    result.status = SamplesFileStatus::BadHeader;
-    result.message = "the header is not the size (128, 256 or 512) twice";
-    return result;
-  }
-  const auto expected = 8 + 24 * static_cast<std::uint64_t>(size) * static_cast<std::uint64_t>(size);
-  if (static_cast<std::uint64_t>(status.st_size) != expected) {
-    std::fclose(file);
-    result.status = SamplesFileStatus::WrongLength;
-    result.message = "the file is " + std::to_string(status.st_size) + " bytes long, not " +
-                     std::to_string(expected) + " as its header says";
-    return result;
-  }
-  result.grid = makeSampleGrid(size);
-  std::vector<std::uint8_t> bytes(expected - 8);
-  const bool read = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  std::fclose(file);
-  if (!read) {
-    result.status = SamplesFileStatus::WrongLength;
-    result.message = "the file ended early";
-    return result;
-  }
-  for (std::size_t i = 0; i < result.grid.samples.size(); ++i) {
-    float values[6];
-    for (int k = 0; k < 6; ++k) {
-      values[k] = little_endian::loadFloat(&bytes[24 * i + 4 * k]);
-    }
-    result.grid.samples[i] = {{values[0], values[1], values[2]}, {values[3], values[4], values[5]}};
-  }
-  return result;
-}
-
 // Bitwise on purpose: only six +0.0 values mark an empty texel; -0.0 is data.
 bool isCovered(const Sample& sample) {  // NOLINT(bugprone-suspicious-memory-comparison)
   static const Sample empty{};
@@ -87,9 +40,9 @@ bool isCovered(const Sample& sample) {  // NOLINT(bugprone-suspicious-memory-com
 
 SamplesSummary summarise(const SampleGrid& grid) {
   SamplesSummary summary;
-  summary.texels = grid.samples.size();
+  summary.texels = grid.cellCount();
   bool anyBounds = false;
-  for (const Sample& s : grid.samples) {
+  for (const Sample& s : grid.samples()) {
     if (!isCovered(s)) continue;
     ++summary.covered;
     if (!isFinite(s)) {
@@ -112,10 +65,10 @@ SamplesSummary summarise(const SampleGrid& grid) {
 }
 
 std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix) {
-  const std::size_t texels = grid.samples.size();
+  const std::size_t texels = grid.cellCount();
   std::vector<std::uint8_t> normal(texels * 3, 0), position(texels * 3, 0), coverage(texels, 0);
   for (std::size_t i = 0; i < texels; ++i) {
-    const Sample& s = grid.samples[i];
+    const Sample& s = grid.data()[i];
     if (!isCovered(s)) continue;
     coverage[i] = 255;
     if (!isFinite(s)) continue;
@@ -133,7 +86,7 @@ std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& sum
   };
   for (const Image& image : {Image{prefix + "-normal.png", &normal, 3}, Image{prefix + "-position.png", &position, 3},
                              Image{prefix + "-coverage.png", &coverage, 1}}) {
-    const std::vector<std::uint8_t> png = encodePng(*image.pixels, grid.size, grid.size, image.channels);
+    const std::vector<std::uint8_t> png = encodePng(*image.pixels, grid.size(), grid.size(), image.channels);
     const bool written = !png.empty() && writeFileAtomically(image.name, [&png](std::FILE* file) {
       return std::fwrite(png.data(), 1, png.size(), file) == png.size();
     });

@@ -1,24 +1,12 @@
 #pragma once
-// Reading a samples file back, summing it up, and drawing it as images.
+// Summing up a samples file, and drawing it as images.
 
 #include <cstddef>
 #include <string>
 
-#include "output/sample_grid.h"
+#include <lumivex/lumivex.h>
 
 namespace lumivex {
-
-enum class SamplesFileStatus { Read, CannotOpen, BadHeader, WrongLength };
-
-struct SamplesFileResult {
-  SamplesFileStatus status = SamplesFileStatus::Read;
-  std::string message;
-  SampleGrid grid;
-};
-
-// Checks the header (the size twice: 128, 256 or 512) and the length
-// (8 + 24 x size x size bytes) before reading the samples.
-SamplesFileResult readSamplesFile(const std::string& fileName);
 
 // A texel counts as covered unless all six of its values are +0.
 bool isCovered(const Sample& sample);

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "command_line.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "app/console.h"
+#include "console.h"
 
 namespace lumivex {
 
@@ -30,7 +30,7 @@ LogFile& LogFile::operator=(LogFile&& other) noexcept {
   return *this;
 }
 
-std::optional<LightmapSize> lightmapSizeFromKeyword(std::string_view keyword) {
+std::optional<std::int32_t> lightmapSizeFromKeyword(std::string_view keyword) {
   if (keyword == "small") return 128;
   if (keyword == "medium") return 256;
   if (keyword == "large") return 512;
@@ -52,7 +52,7 @@ StartResult startRun(int argumentCount, const char* const* arguments) {
     return result;  // closes the log file
   }
 
-  const std::optional<LightmapSize> size = lightmapSizeFromKeyword(arguments[1]);
+  const std::optional<std::int32_t> size = lightmapSizeFromKeyword(arguments[1]);
   if (!size) {
     printText("Error : Invalid size specifier use either : small, medium or large\r\n");
     printUsage();

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "app/process_setup.h"
+#include "common/process_setup.h"
 
-#include "preview/samples_preview.h"
+#include "samples_preview.h"
 
 int main(int argc, char** argv) {
   lumivex::prepareProcess();
@@ -18,20 +18,21 @@ int main(int argc, char** argv) {
         stderr);
     return 1;
   }
-  const lumivex::SamplesFileResult file = lumivex::readSamplesFile(argv[1]);
-  if (file.status != lumivex::SamplesFileStatus::Read) {
-    std::fprintf(stderr, "Error : Invalid samples file %s : %s\n", argv[1], file.message.c_str());
+  lumivex::SampleGrid grid;
+  const lumivex::Result read = lumivex::readSamplesFile(argv[1], grid);
+  if (!read) {
+    std::fprintf(stderr, "Error : Invalid samples file %s : %s\n", argv[1], lumivex::reason(read).c_str());
     return 2;
   }
-  const lumivex::SamplesSummary summary = lumivex::summarise(file.grid);
-  std::printf("Size          : %d x %d\n", file.grid.size, file.grid.size);
+  const lumivex::SamplesSummary summary = lumivex::summarise(grid);
+  std::printf("Size          : %d x %d\n", grid.size(), grid.size());
   std::printf("Covered       : %zu of %zu texels (%.1f %%)\n", summary.covered, summary.texels,
               100.0 * static_cast<double>(summary.covered) / static_cast<double>(summary.texels));
   std::printf("Positions     : (%g, %g, %g) to (%g, %g, %g)\n", summary.minimum.x, summary.minimum.y,
               summary.minimum.z, summary.maximum.x, summary.maximum.y, summary.maximum.z);
   std::printf("Not unit      : %zu covered texels have a normal not of unit length\n", summary.notUnitNormals);
   std::printf("Non-finite    : %zu covered texels hold an infinity or a NaN\n", summary.nonFinite);
-  const std::string failed = lumivex::writePreviewImages(file.grid, summary, argv[2]);
+  const std::string failed = lumivex::writePreviewImages(grid, summary, argv[2]);
   if (!failed.empty()) {
     std::fprintf(stderr, "Error : Unable to write image : %s\n", failed.c_str());
     return 3;

@@ -1,0 +1,32 @@
+# Installing the library as a package: the public header, liblumivex, the
+# CMake package (find_package(lumivex 1.1) gives lumivex::lumivex) and a
+# pkg-config file. Nothing under src/ is installed.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS lumivex_library EXPORT lumivexTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lumivex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set(LUMIVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/lumivex)
+install(EXPORT lumivexTargets NAMESPACE lumivex:: DESTINATION ${LUMIVEX_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/lumivexConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/lumivexConfig.cmake INSTALL_DESTINATION ${LUMIVEX_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/lumivexConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/lumivexConfig.cmake ${PROJECT_BINARY_DIR}/lumivexConfigVersion.cmake
+  DESTINATION ${LUMIVEX_CMAKE_DIR})
+
+# pkg-config: a static library also needs the thread library and the C++ runtime.
+if(BUILD_SHARED_LIBS)
+  set(LUMIVEX_PC_PRIVATE_LIBS "")
+else()
+  set(LUMIVEX_PC_PRIVATE_LIBS "-pthread -lstdc++")
+endif()
+# The prefix is found from where the file lies, so `cmake --install --prefix` anywhere works.
+file(RELATIVE_PATH LUMIVEX_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" LUMIVEX_PC_TO_PREFIX "${LUMIVEX_PC_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/lumivex.pc.in ${PROJECT_BINARY_DIR}/lumivex.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/lumivex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,216 @@
+// The public interface as an engine uses it: caller-owned arrays of every
+// form sampled at any size, refusals for arrays that do not fit, progress and
+// cancelling, and several callers at once.
+
+#include <lumivex/lumivex.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "support/kvx_builder.h"
+#include "support/reference_rasteriser.h"
+
+namespace lumivex {
+namespace {
+
+// A random mesh of small and large triangles, as records and as separate arrays.
+struct CallerMesh {
+  std::vector<Vertex> vertices;
+  std::vector<float> positions, normals, lightmapUvs;
+  std::vector<std::uint16_t> indices16;
+  std::vector<std::uint32_t> indices32;
+
+  MeshArrays asRecords16() const {
+    MeshArrays arrays;
+    arrays.vertices = vertices;
+    arrays.indices16 = indices16;
+    return arrays;
+  }
+  MeshArrays asArrays32() const {
+    MeshArrays arrays;
+    arrays.positions = positions;
+    arrays.normals = normals;
+    arrays.lightmapUvs = lightmapUvs;
+    arrays.indices32 = indices32;
+    return arrays;
+  }
+};
+
+CallerMesh randomCallerMesh(std::uint32_t seed, int triangles) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  CallerMesh mesh;
+  for (int t = 0; t < triangles; ++t) {
+    const float cu = unit(random), cv = unit(random), scale = 0.002f + 0.1f * unit(random) * unit(random);
+    for (int k = 0; k < 3; ++k) {
+      Vertex v{};
+      v.position = {unit(random) * 10, unit(random) * 10, unit(random) * 10};
+      v.normal = {unit(random) - 0.5f, unit(random) - 0.5f, unit(random)};
+      v.lightmapU = cu + (unit(random) - 0.5f) * scale;
+      v.lightmapV = cv + (unit(random) - 0.5f) * scale;
+      mesh.vertices.push_back(v);
+      mesh.positions.insert(mesh.positions.end(), {v.position.x, v.position.y, v.position.z});
+      mesh.normals.insert(mesh.normals.end(), {v.normal.x, v.normal.y, v.normal.z});
+      mesh.lightmapUvs.insert(mesh.lightmapUvs.end(), {v.lightmapU, v.lightmapV});
+      mesh.indices16.push_back(static_cast<std::uint16_t>(mesh.vertices.size() - 1));
+      mesh.indices32.push_back(static_cast<std::uint32_t>(mesh.vertices.size() - 1));
+    }
+  }
+  return mesh;
+}
+
+// The same mesh as a loaded record, for the plain per-texel reference.
+MeshRecord asMeshRecord(const CallerMesh& mesh) {
+  std::vector<testing::TestVertex> vertices;
+  for (const Vertex& v : mesh.vertices) {
+    vertices.push_back({v.position.x, v.position.y, v.position.z, v.normal.x, v.normal.y, v.normal.z, 0, 0,
+                        v.lightmapU, v.lightmapV});
+  }
+  const testing::TestMesh test = testing::meshOf(vertices, mesh.indices16);
+  MeshRecord record;
+  record.vertexSize = record.vertexStride = 40;
+  record.vertexCount = test.vertexCount;
+  record.indexCount = test.indexCount;
+  record.vertices.assign(test.vertexBytes.begin(), test.vertexBytes.end());
+  record.indices.assign(test.indices.begin(), test.indices.end());
+  return record;
+}
+
+bool sameSamples(const SampleGrid& a, const SampleGrid& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.cellCount() * sizeof(Sample)) == 0;
+}
+
+// Any size from 1 to 16384 follows the same rules: every vertex form and
+// index width gives the bytes of the plain per-texel algorithm at that size.
+TEST(LibraryApi, EverySizeMatchesThePlainAlgorithm) {
+  const std::vector<CallerMesh> meshes = {randomCallerMesh(5, 300), randomCallerMesh(6, 200)};
+  const MeshRecord records[] = {asMeshRecord(meshes[0]), asMeshRecord(meshes[1])};
+  for (std::int32_t size : {1, 3, 100, 1000, 2048}) {
+    SampleGrid expected;
+    ASSERT_TRUE(SampleGrid::make(size, expected));
+    for (const MeshRecord& record : records) testing::referenceRasteriseMesh(record, size, expected);
+
+    const MeshArrays forms[] = {meshes[0].asRecords16(), meshes[1].asArrays32()};
+    SampleGrid actual;
+    ASSERT_TRUE(sampleMeshes(forms, size, actual));
+    EXPECT_TRUE(sameSamples(actual, expected)) << size;
+  }
+}
+
+TEST(LibraryApi, ArraysThatDoNotFitAreRefusedByName) {
+  const CallerMesh mesh = randomCallerMesh(7, 4);
+  const std::vector<float> shortNormals(mesh.normals.begin(), mesh.normals.end() - 3);
+  const std::vector<float> oddPositions(mesh.positions.begin(), mesh.positions.end() - 1);
+  const std::vector<std::uint32_t> pastTheEnd = {0, 1, 12};
+  const std::vector<std::uint16_t> notTriples = {0, 1};
+  struct Case {
+    const char* label;
+    MeshArrays arrays;
+    std::int32_t size;
+    const char* problem;
+    std::uint64_t offset;
+  };
+  MeshArrays both = mesh.asRecords16();
+  both.positions = mesh.positions;
+  MeshArrays bothIndices = mesh.asRecords16();
+  bothIndices.indices32 = mesh.indices32;
+  MeshArrays normals = mesh.asArrays32();
+  normals.normals = shortNormals;
+  MeshArrays positions = mesh.asArrays32();
+  positions.positions = oddPositions;
+  MeshArrays uvs = mesh.asArrays32();
+  uvs.lightmapUvs = std::span<const float>(mesh.lightmapUvs).first(6);
+  MeshArrays past = mesh.asArrays32();
+  past.indices32 = pastTheEnd;
+  MeshArrays triples = mesh.asRecords16();
+  triples.indices16 = notTriples;
+  const Case cases[] = {
+      {"size 0", mesh.asRecords16(), 0, "size: outside 1 to 16384", 0},
+      {"size 16385", mesh.asRecords16(), 16385, "size: outside 1 to 16384", 0},
+      {"both vertex forms", both, 64, "vertices: give either records or positions, normals and lightmapUvs", 0},
+      {"both index widths", bothIndices, 64, "indices: give either indices16 or indices32", 0},
+      {"positions", positions, 64, "positions: length is not a multiple of 3", 0},
+      {"normals", normals, 64, "normals: length differs from that of positions", 0},
+      {"lightmapUvs", uvs, 64, "lightmapUvs: length is not 2 per vertex of positions", 0},
+      {"index past the end", past, 64, "indices: an entry names a vertex past the end of the vertices", 2},
+      {"not triples", triples, 64, "indices: length is not a multiple of 3", 0},
+  };
+  for (const Case& c : cases) {
+    SampleGrid grid;
+    ASSERT_TRUE(SampleGrid::make(8, grid));
+    const Result result = sampleMesh(c.arrays, c.size, grid);
+    EXPECT_EQ(result.status, Status::InvalidArgument) << c.label;
+    EXPECT_STREQ(result.problem, c.problem) << c.label;
+    EXPECT_EQ(result.offset, c.offset) << c.label;
+    EXPECT_EQ(grid.size(), 8) << c.label << ": a refusal leaves the grid as it was";
+  }
+  // The offset of a length problem is the mesh's position in the list.
+  const MeshArrays two[] = {mesh.asRecords16(), normals};
+  SampleGrid grid;
+  EXPECT_EQ(sampleMeshes(two, 64, grid).offset, 1u);
+}
+
+TEST(LibraryApi, ProgressRisesToOneAndCancelStops) {
+  const CallerMesh mesh = randomCallerMesh(8, 20000);
+  std::vector<double> reports;
+  SampleOptions options;
+  options.threads = 2;
+  options.progress = [&reports](double fraction) { reports.push_back(fraction); };
+  SampleGrid grid;
+  ASSERT_TRUE(sampleMesh(mesh.asRecords16(), 512, grid, options));
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+
+  // A flag set before the call, and a callback that throws, both cancel.
+  std::atomic<bool> cancel{true};
+  SampleOptions cancelled;
+  cancelled.cancel = &cancel;
+  EXPECT_EQ(sampleMesh(mesh.asRecords16(), 512, grid, cancelled).status, Status::Cancelled);
+  SampleOptions throwing;
+  throwing.progress = [](double) { throw 1; };
+  EXPECT_EQ(sampleMesh(mesh.asRecords16(), 512, grid, throwing).status, Status::Cancelled);
+  EXPECT_EQ(grid.size(), 512) << "the earlier grid stays";
+}
+
+// Several callers at once, each with its own grid and thread count, get the
+// samples one caller alone gets. (Run under the thread sanitizer in CI.)
+TEST(LibraryApi, CallersOnSeveralThreadsGetTheSameSamples) {
+  const CallerMesh mesh = randomCallerMesh(9, 3000);
+  SampleGrid alone;
+  ASSERT_TRUE(sampleMesh(mesh.asArrays32(), 300, alone));
+  std::vector<SampleGrid> grids(4);
+  {
+    std::vector<std::jthread> callers;
+    for (std::size_t c = 0; c < grids.size(); ++c) {
+      callers.emplace_back([&, c] {
+        SampleOptions options;
+        options.threads = 1 + c % 3;
+        EXPECT_TRUE(sampleMesh(c % 2 ? mesh.asArrays32() : mesh.asRecords16(), 300, grids[c], options));
+      });
+    }
+  }
+  for (const SampleGrid& grid : grids) EXPECT_TRUE(sameSamples(grid, alone));
+}
+
+TEST(LibraryApi, SamplesFilesOfAnySizeRoundTrip) {
+  const CallerMesh mesh = randomCallerMesh(10, 50);
+  const std::string path = ::testing::TempDir() + "/any-size.samples";
+  for (std::int32_t size : {1, 7, 1500}) {
+    SampleGrid written, read;
+    ASSERT_TRUE(sampleMesh(mesh.asRecords16(), size, written));
+    ASSERT_TRUE(writeSamplesFile(path.c_str(), written));
+    ASSERT_TRUE(readSamplesFile(path.c_str(), read));
+    EXPECT_TRUE(sameSamples(written, read)) << size;
+  }
+  std::remove(path.c_str());
+  EXPECT_STREQ(version(), "1.1.0");
+}
+
+}  // namespace
+}  // namespace lumivex
