@@ -1,0 +1,21 @@
+"""Sample points of a lightmap, from meshes held as NumPy arrays or read from mesh files.
+
+For every texel of a size x size grid, the surface position and unit normal that map to the texel's
+corner through the meshes' lightmap UVs. Columns follow u and rows follow v, with no flip (v = 0 is
+row 0); arrays of samples are indexed [row, col].
+"""
+
+from ._lumivex import (  # noqa: F401
+    DamagedFile,
+    Samples,
+    __version__,
+    read_mesh,
+    read_samples,
+    sample,
+    sample_file,
+)
+
+DamagedFile.__module__ = __name__
+Samples.__module__ = __name__
+
+__all__ = ["DamagedFile", "Samples", "read_mesh", "read_samples", "sample", "sample_file", "__version__"]

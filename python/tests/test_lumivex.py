@@ -1,0 +1,170 @@
+"""The Python module against the lumivex command, and every refusal by name."""
+
+import os
+import struct
+import subprocess
+import threading
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import lumivex
+
+EXAMPLES = Path(os.environ.get("LUMIVEX_EXAMPLES", Path(__file__).resolve().parents[2] / "examples"))
+COMMAND = os.environ.get("LUMIVEX_BINARY")
+
+
+def command_samples(tmp_path, keyword, mesh=EXAMPLES / "rounded_cube.kvx"):
+    """The bytes the lumivex command writes for `mesh`."""
+    if COMMAND is None:
+        pytest.skip("LUMIVEX_BINARY names the built command")
+    subprocess.run([COMMAND, keyword, str(mesh)[: -len(".kvx")], str(tmp_path / "command")],
+                   check=True, stdout=subprocess.DEVNULL)
+    return (tmp_path / "command.samples").read_bytes()
+
+
+def file_bytes(samples, tmp_path):
+    samples.save(tmp_path / "module.samples")
+    return (tmp_path / "module.samples").read_bytes()
+
+
+def example_arrays():
+    """The example's first group as one mesh of NumPy arrays, from read_mesh: the meshes one
+    after the other, so that later triangles still win."""
+    meshes = lumivex.read_mesh(EXAMPLES / "rounded_cube.kvx")[0]
+    assert all(mesh["sampled"] and mesh["index_count"] % 3 == 0 for mesh in meshes)
+    vertices = np.concatenate([mesh["vertices"] for mesh in meshes])
+    starts = np.cumsum([0] + [mesh["vertex_count"] for mesh in meshes[:-1]])
+    indices = np.concatenate([mesh["indices"].astype(np.int64) + start for mesh, start in zip(meshes, starts)])
+    return vertices[:, 0:3], vertices[:, 3:6], vertices[:, 8:10], indices.reshape(-1, 3)
+
+
+@pytest.mark.parametrize("keyword,size", [("small", 128), ("medium", 256), ("large", 512)])
+def test_file_and_arrays_give_the_commands_bytes(tmp_path, keyword, size):
+    expected = command_samples(tmp_path, keyword)
+    assert file_bytes(lumivex.sample_file(EXAMPLES / "rounded_cube.kvx", size), tmp_path) == expected
+    positions, normals, uvs, triangles = example_arrays()
+    from_arrays = lumivex.sample(positions, normals, uvs, triangles.astype(np.int64), size)
+    assert file_bytes(from_arrays, tmp_path) == expected
+    assert file_bytes(lumivex.read_samples(tmp_path / "command.samples"), tmp_path) == expected
+
+
+def test_a_quad_at_1024():
+    # The quad covers u in [0.25, 0.5], v in [0.5, 0.75]: texel corners 256..512 by 512..768.
+    positions = np.array([[10, -5, 3], [20, -5, 3], [10, 5, 3], [20, 5, 3]], np.float32)
+    normals = np.tile(np.array([0, 0, 1], np.float32), (4, 1))
+    uvs = np.array([[0.25, 0.5], [0.5, 0.5], [0.25, 0.75], [0.5, 0.75]], np.float32)
+    samples = lumivex.sample(positions, normals, uvs, np.array([[0, 1, 3], [0, 3, 2]], np.uint8), 1024)
+    assert samples.size == 1024
+    assert samples.covered.sum() == 257 * 257
+    assert samples.covered[512, 256] and samples.covered[768, 512] and not samples.covered[511, 300]
+    assert samples.positions[640, 384].tolist() == pytest.approx([15.0, 0.0, 3.0], abs=1e-4)
+    assert samples.normals[640, 384].tolist() == [0.0, 0.0, 1.0]
+    assert not samples.positions.flags.owndata, "a view of the grid, not a copy"
+
+
+QUAD = dict(
+    positions=np.zeros((4, 3), np.float32),
+    normals=np.zeros((4, 3), np.float32),
+    lightmap_uv=np.zeros((4, 2), np.float32),
+    triangles=np.array([[0, 1, 2]], np.int32),
+    size=64,
+)
+
+
+@pytest.mark.parametrize(
+    "change,named",
+    [
+        (dict(positions=np.zeros((4, 2), np.float32)), "positions: shape"),
+        (dict(normals=np.zeros((3, 3), np.float32)), "normals: must have as many rows"),
+        (dict(lightmap_uv=np.zeros((4, 3), np.float32)), "lightmap_uv: shape"),
+        (dict(positions=np.zeros((4, 3), np.int32)), "positions: dtype"),
+        (dict(normals=np.zeros((4, 3), np.complex64)), "normals: dtype"),
+        (dict(triangles=np.array([[0, 1, 2.0]])), "triangles: dtype"),
+        (dict(triangles=np.array([0, 1, 2])), "triangles: shape"),
+        (dict(triangles=np.array([[0, 1, 4]])), "triangles: entry 2 (4) names no vertex of 4"),
+        (dict(triangles=np.array([[0, -1, 2]])), "triangles: entry 1 (-1) names no vertex"),
+        (dict(triangles=np.array([[0, 1, 2**63]], np.uint64)), "triangles: entry 2"),
+        (dict(size=0), "size: must be from 1 to 16384"),
+        (dict(size=16385), "size: must be from 1 to 16384"),
+        (dict(threads=-1), "threads"),
+    ],
+)
+def test_bad_arguments_are_refused_by_name(change, named):
+    with pytest.raises(ValueError, match=named.replace("(", r"\(").replace(")", r"\)")):
+        lumivex.sample(**{**QUAD, **change})
+
+
+def test_damaged_and_missing_files(tmp_path):
+    good = (EXAMPLES / "rounded_cube.kvx").read_bytes()
+    (tmp_path / "cut.kvx").write_bytes(good[:-1])
+    with pytest.raises(lumivex.DamagedFile) as damaged:
+        lumivex.sample_file(tmp_path / "cut.kvx", 128)
+    assert damaged.value.reason.startswith("index array cut short at byte ")
+    assert damaged.value.offset == int(damaged.value.reason.split()[-1])
+    # The same reason as the command prints.
+    if COMMAND is not None:
+        run = subprocess.run([COMMAND, "small", str(tmp_path / "cut")], capture_output=True, cwd=tmp_path)
+        assert run.returncode == 102
+        assert f"({damaged.value.reason})".encode() in run.stdout
+    hostile = struct.pack("<i", 10) + bytes(29) + struct.pack("<iii", 0, 1, -5)
+    with pytest.raises(lumivex.DamagedFile, match="negative mesh count at byte 41"):
+        lumivex.read_mesh(hostile)
+    with pytest.raises(FileNotFoundError):
+        lumivex.sample_file(tmp_path / "missing.kvx", 128)
+    with pytest.raises(OSError):
+        lumivex.read_samples(tmp_path)
+    (tmp_path / "short.samples").write_bytes(struct.pack("<ii", 4, 4) + bytes(10))
+    with pytest.raises(lumivex.DamagedFile, match="samples cut short at byte 18"):
+        lumivex.read_samples(tmp_path / "short.samples")
+
+
+def test_read_mesh_gives_views_and_keeps_them_alive():
+    data = (EXAMPLES / "rounded_cube.kvx").read_bytes()
+    mesh = lumivex.read_mesh(data)[0][0]
+    vertices = mesh["vertices"]
+    del mesh
+    assert vertices.dtype == np.float32 and vertices.shape[1] == 10 and not vertices.flags.owndata
+    assert np.isfinite(vertices).all()
+
+
+def test_progress_and_the_gil_released_while_sampling():
+    rng = np.random.default_rng(3)
+    n = 300_000
+    corners = rng.random((n, 2), np.float32)
+    uvs = np.repeat(corners, 3, axis=0) + rng.random((3 * n, 2), np.float32) * 0.01
+    positions = rng.random((3 * n, 3), np.float32)
+    triangles = np.arange(3 * n).reshape(n, 3)
+    results = [None, None]
+
+    def work(slot):
+        results[slot] = lumivex.sample(positions, positions, uvs, triangles, 512, threads=1)
+
+    threads = [threading.Thread(target=work, args=(slot,)) for slot in (0, 1)]
+    for thread in threads:
+        thread.start()
+    # While both sample, this thread keeps running Python code: only
+    # possible with the GIL released.
+    ticks = 0
+    while any(thread.is_alive() for thread in threads):
+        ticks += 1
+    for thread in threads:
+        thread.join()
+    assert ticks > 1000
+    assert np.array_equal(results[0].positions, results[1].positions)
+
+    reports = []
+    lumivex.sample(positions, positions, uvs, triangles, 512, progress=reports.append)
+    assert reports and reports == sorted(reports) and reports[-1] == 1.0
+
+    def stop(fraction):
+        raise KeyboardInterrupt
+    with pytest.raises(KeyboardInterrupt):
+        lumivex.sample(positions, positions, uvs, triangles, 512, threads=1, progress=stop)
+
+
+def test_version_and_docs():
+    assert lumivex.__version__ == "1.1.0"
+    assert "lightmap" in lumivex.__doc__
+    assert lumivex.sample.__doc__ and lumivex.Samples.positions.__doc__
