@@ -149,6 +149,12 @@ TEST(LibraryApi, ArraysThatDoNotFitAreRefusedByName) {
     EXPECT_EQ(result.offset, c.offset) << c.label;
     EXPECT_EQ(grid.size(), 8) << c.label << ": a refusal leaves the grid as it was";
   }
+  // The largest size is a size: a grid of 6 GB of address space, of which
+  // only the texels written are ever touched.
+  SampleGrid largest;
+  ASSERT_TRUE(sampleMesh(mesh.asRecords16(), kLargestSize, largest));
+  EXPECT_EQ(largest.size(), 16384);
+
   // The offset of a length problem is the mesh's position in the list.
   const MeshArrays two[] = {mesh.asRecords16(), normals};
   SampleGrid grid;

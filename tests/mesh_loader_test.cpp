@@ -347,6 +347,27 @@ TEST(Loader, EveryWayOfReadingAgreesAndEveryCutIsDamaged) {
   }
 }
 
+// Moving on within the bytes already buffered costs no read; beyond them the
+// reader starts afresh at the new place.
+TEST(ByteReader, JumpsWithinTheBufferReadNothingMore) {
+  std::string bytes(1000, '\0');
+  for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k * 7);
+  testing::ChunkedSource source(bytes, 1 << 20, true);
+  ByteReader reader(source, 256);
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(reader.read(&byte, 1));
+  const std::size_t reads = source.reads();
+  reader.jumpTo(255);  // the last byte buffered
+  ASSERT_TRUE(reader.read(&byte, 1));
+  EXPECT_EQ(byte, static_cast<std::uint8_t>(255 * 7));
+  EXPECT_EQ(source.reads(), reads);
+  reader.jumpTo(700);
+  ASSERT_TRUE(reader.read(&byte, 1));
+  EXPECT_EQ(byte, static_cast<std::uint8_t>(700 * 7));
+  EXPECT_EQ(reader.offset(), 701u);
+  EXPECT_EQ(*reader.bytesLeft(), 299u);
+}
+
 // Reading is paced by the buffer, not by the number of groups or meshes: a
 // file of many tiny groups costs about one read per buffer.
 TEST(Loader, ManySmallGroupsCostAboutOneReadPerBuffer) {

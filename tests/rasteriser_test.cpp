@@ -35,6 +35,12 @@ MeshRecord meshRecordOf(const std::vector<TestVertex>& vertices, const std::vect
   return mesh;
 }
 
+RasteriseOptions onThreads(std::size_t threads) {
+  RasteriseOptions options;
+  options.exactThreads = threads;
+  return options;
+}
+
 bool isZero(const Sample& sample) {
   static const Sample zero{};
   return std::memcmp(&sample, &zero, sizeof zero) == 0;
@@ -256,14 +262,22 @@ TEST_P(Rasteriser, ZeroAreaTrianglesLeaveEarlierSamplesAlone) {
 // passes the inside test but gets weights of 0 / 0, and must keep the sample
 // it held.
 TEST_P(Rasteriser, TexelsWithNonFiniteWeightsKeepTheirSample) {
-  const float tiny = 1e-40f / 128;  // a subnormal texel-space coordinate
-  const std::vector<TestVertex> vertices = {vertexAt(0, 0, 1, 1, 1), vertexAt(4.0f / 128, 0, 1, 1, 1),
-                                            vertexAt(0, 4.0f / 128, 1, 1, 1), vertexAt(0, 0, 9, 9, 9),
-                                            vertexAt(tiny, 0, 9, 9, 9), vertexAt(0, tiny, 9, 9, 9)};
+  const float subnormal = 1e-40f / 128;  // both heights round to zero: 0 / 0 twice
+  const float small = 1e-25f / 128;      // its edge normalises to zero: one height is zero, the other not
+  const std::vector<TestVertex> vertices = {
+      vertexAt(0, 0, 1, 1, 1),         vertexAt(4.0f / 128, 0, 1, 1, 1), vertexAt(0, 4.0f / 128, 1, 1, 1),
+      vertexAt(0, 0, 9, 9, 9),         vertexAt(subnormal, 0, 9, 9, 9),  vertexAt(0, subnormal, 9, 9, 9),
+      vertexAt(small, 0, 9, 9, 9),     vertexAt(0, 4.0f / 128, 9, 9, 9)};
   const SampleGrid valid = rasterised(meshRecordOf(vertices, {0, 1, 2}), 128);
-  const SampleGrid both = rasterised(meshRecordOf(vertices, {0, 1, 2, 3, 4, 5}), 128);
-  EXPECT_EQ(both.data()[0].position.x, 1.0f);
-  EXPECT_EQ(std::memcmp(both.data(), valid.data(), both.cellCount() * sizeof(Sample)), 0);
+  for (const std::vector<std::uint16_t>& later : {std::vector<std::uint16_t>{3, 4, 5},  // w1 and w2 NaN
+                                                  std::vector<std::uint16_t>{3, 6, 7},  // w2 alone NaN
+                                                  std::vector<std::uint16_t>{3, 7, 6}}) {  // w1 alone NaN
+    std::vector<std::uint16_t> indices = {0, 1, 2};
+    indices.insert(indices.end(), later.begin(), later.end());
+    const SampleGrid both = rasterised(meshRecordOf(vertices, indices), 128);
+    EXPECT_EQ(both.data()[0].position.x, 1.0f) << later[1];
+    EXPECT_EQ(std::memcmp(both.data(), valid.data(), both.cellCount() * sizeof(Sample)), 0) << later[1];
+  }
 }
 
 // Random meshes, compared byte for byte with the plain per-texel algorithm.
@@ -328,7 +342,7 @@ TEST_P(Rasteriser, MatchesThePlainPerTexelAlgorithm) {
       for (const MeshRecord& mesh : meshes) testing::referenceRasteriseMesh(mesh, size, expected);
       for (std::size_t threads : {1u, 2u, 3u}) {
         SampleGrid actual = makeSampleGrid(size);
-        rasteriseMeshRecords(meshes, size, actual, {0, threads});
+        rasteriseMeshRecords(meshes, size, actual, onThreads(threads));
         ASSERT_EQ(
             std::memcmp(actual.data(), expected.data(), actual.cellCount() * sizeof(Sample)), 0)
             << "trial " << trial << " size " << size << " threads " << threads;
@@ -346,7 +360,7 @@ TEST(ConcurrentCallers, ChooseTheKernelOnceAndGetTheSameSamples) {
   const std::vector<MeshRecord> meshes = {randomMesh(random, 300), randomMesh(random, 300)};
   testing::useRealKernelProbes();
   SampleGrid alone = makeSampleGrid(256);
-  rasteriseMeshRecords(meshes, 256, alone, {0, 1});
+  rasteriseMeshRecords(meshes, 256, alone, onThreads(1));
   for (int round = 0; round < 3; ++round) {
     testing::useRealKernelProbes();  // back to the first-call routines
     std::vector<SampleGrid> grids;
@@ -354,7 +368,7 @@ TEST(ConcurrentCallers, ChooseTheKernelOnceAndGetTheSameSamples) {
     {
       std::vector<std::jthread> callers;
       for (std::size_t c = 0; c < grids.size(); ++c) {
-        callers.emplace_back([&, c] { rasteriseMeshRecords(meshes, 256, grids[c], {0, 1 + c % 2}); });
+        callers.emplace_back([&, c] { rasteriseMeshRecords(meshes, 256, grids[c], onThreads(1 + c % 2)); });
       }
     }
     for (const SampleGrid& grid : grids) {

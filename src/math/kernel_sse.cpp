@@ -39,9 +39,8 @@ inline Vector3* normaliseWithRsqrtEstimate(Vector3* out, const Vector3* in) {
   const float half = 0.5f * estimate;
   const float t = (squaredLength * estimate) * estimate;
   const float r = half * (3.0f - t);
-  Vector3 result = {r * x, r * y, r * z};
-  if (std::isnan(result.x) || std::isnan(result.y) || std::isnan(result.z)) result = normaliseToNaN(x, y, z);
-  *out = result;
+  // r is NaN exactly when the squared length is NaN or infinite.
+  *out = std::isnan(r) ? normaliseToNaN(x, y, z) : Vector3{r * x, r * y, r * z};
   return out;
 }
 }  // namespace

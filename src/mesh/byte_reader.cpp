@@ -92,7 +92,7 @@ std::size_t ByteReader::fetch(void* destination, std::size_t count) {
   if (streamSize_) {
     const std::uint64_t left = fetchPosition_ < *streamSize_ ? *streamSize_ - fetchPosition_ : 0;
     const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
-    if (take > 0 && readAt(fetchPosition_, out, take)) got = take;
+    if (readAt(fetchPosition_, out, take)) got = take;
   } else {
     while (got < count) {
       const std::ptrdiff_t part = source_.readSome(out + got, count - got);
