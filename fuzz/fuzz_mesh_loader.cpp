@@ -4,6 +4,9 @@
 // and names an offset inside the input, and every array has the size its
 // counts give. Whatever loads is sampled.
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include "mesh/mesh_set.h"
 #include "output/sample_grid.h"
 #include "sampling/rasteriser.h"
+#include "sampling/sample_mesh_file.h"
 #include "support/byte_sources.h"
 
 namespace {
@@ -67,6 +71,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   require(fileOutcome.status == pipeOutcome.status, "file and pipe give the same outcome");
   require(reason(fileOutcome) == reason(pipeOutcome), "file and pipe give the same reason");
+  // The same bytes as a file that is sampled while it is read, in tiny runs.
+  static const int memoryFile = memfd_create("fuzz-input", 0);
+  require(memoryFile >= 0 && ftruncate(memoryFile, 0) == 0 &&
+              (size == 0 || pwrite(memoryFile, data, size, 0) == static_cast<ssize_t>(size)),
+          "the input is written to a memory file");
+  const std::string path = "/proc/self/fd/" + std::to_string(memoryFile);
+  lumivex::RunLimits limits;
+  limits.runBytes = 1 + size % 300;
+  limits.largestStreamedMesh = 2000;
+  lumivex::SampleGrid streamed;
+  const lumivex::Result streamedOutcome = lumivex::sampleMeshFileInRuns(path.c_str(), 64, streamed, {}, {}, limits);
+  require(lumivex::reason(streamedOutcome) == lumivex::reason(fileOutcome), "streaming refuses as loading does");
+
   if (fileOutcome.status != lumivex::Status::Ok) {
     require(fromFile.groupCount == 0 && fromFile.groups.empty(), "a refused file leaves the set empty");
     require(fileOutcome.offset <= size, "the damage lies inside the input");
@@ -83,9 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  if (fromFile.groupCount > 0) {
-    lumivex::SampleGrid grid = lumivex::makeSampleGrid(128);
-    lumivex::rasteriseMeshRecords(fromFile.groups[0].meshes, 128, grid);
-  }
+  // Sampling while reading gives what loading whole, then sampling, gives.
+  lumivex::SampleGrid whole = lumivex::makeSampleGrid(64);
+  if (fromFile.groupCount > 0) lumivex::rasteriseMeshRecords(fromFile.groups[0].meshes, 64, whole);
+  require(std::memcmp(streamed.data(), whole.data(), whole.cellCount() * sizeof(lumivex::Sample)) == 0,
+          "sampling while reading equals loading, then sampling");
   return 0;
 }

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "support/kvx_builder.h"
+#include "sampling/sample_mesh_file.h"
 #include "support/reference_rasteriser.h"
+#include "support/tool_runner.h"
 
 namespace lumivex {
 namespace {
@@ -216,6 +218,97 @@ TEST(LibraryApi, SamplesFilesOfAnySizeRoundTrip) {
   }
   std::remove(path.c_str());
   EXPECT_STREQ(version(), "1.1.0");
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// A mesh of `triangles` small triangles spread over the map, as a file mesh,
+// with records of `recordBytes` (40, or a format-1041 size).
+testing::TestMesh fileMesh(std::uint32_t seed, int triangles, std::int32_t recordBytes = 40) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::vector<testing::TestVertex> vertices;
+  std::vector<std::uint16_t> indices;
+  for (int t = 0; t < triangles; ++t) {
+    const float u = unit(random), v = unit(random), size = 0.001f + 0.02f * unit(random);
+    for (int k = 0; k < 3; ++k) {
+      vertices.push_back({unit(random), unit(random), unit(random), unit(random), unit(random), 1, 0, 0,
+                          u + size * unit(random), v + size * unit(random)});
+      indices.push_back(static_cast<std::uint16_t>(vertices.size() - 1));
+    }
+  }
+  testing::TestMesh mesh = testing::meshOf(vertices, indices);
+  if (recordBytes != 40) {
+    std::string records;
+    for (std::size_t k = 0; k < vertices.size(); ++k) {
+      records += (mesh.vertexBytes.substr(40 * k, 40) + std::string(24, '\x33')).substr(0, std::size_t(recordBytes));
+    }
+    mesh.formatCode = 1041;
+    mesh.vertexSize = recordBytes;
+    mesh.vertexBytes = records;
+  }
+  return mesh;
+}
+
+// Sampling a file while reading it from its end, a few megabytes at a time,
+// gives the bytes of loading it whole and sampling its first group: across
+// many runs of meshes, with a mesh larger than a run, with records shorter
+// and longer than 40 bytes, and when the last meshes settle every texel so
+// that the rest is never read. A damaged file is refused before `loaded`.
+TEST(SampleMeshFile, EqualsLoadingWholeThenSampling) {
+  testing::TestMesh cover = testing::meshOf(
+      {{0, 0, 0, 0, 0, 1, 0, 0, -0.1f, -0.1f}, {1, 0, 0, 0, 0, 1, 0, 0, 2.1f, -0.1f}, {0, 1, 0, 0, 0, 1, 0, 0, -0.1f, 2.1f}},
+      {0, 1, 2});
+  // Runs of 64 KB here (4 MB in use): the same cuts, on small files.
+  RunLimits limits;
+  limits.runBytes = 64 << 10;
+  limits.largestStreamedMesh = 512 << 10;
+  std::vector<testing::TestMesh> many;
+  for (std::uint32_t m = 0; m < 14; ++m) many.push_back(fileMesh(m, 300));  // about 38 KB each
+  std::vector<testing::TestMesh> mixed = {fileMesh(20, 100, 39), fileMesh(21, 1500), fileMesh(22, 100, 47),
+                                          fileMesh(23, 300)};  // the second is over 64 KB
+  std::vector<testing::TestMesh> settledEarly = many;
+  settledEarly.push_back(cover);
+  const std::vector<testing::TestMesh> loadedWhole = {fileMesh(40, 100), fileMesh(41, 5000)};  // over 512 KB
+  const std::string files[] = {testing::kvxFile({many, {fileMesh(30, 5)}}), testing::kvxFile({mixed}),
+                               testing::kvxFile({settledEarly}), testing::kvxFile({loadedWhole})};
+  const std::string path = ::testing::TempDir() + "/streamed.kvx";
+  for (const std::string& file : files) {
+    testing::writeFile(path, file);
+    for (std::int32_t size : {128, 300}) {
+      for (std::size_t threads : {1u, 2u}) {
+        MeshFile whole;
+        SampleGrid expected, streamed;
+        ASSERT_TRUE(loadMeshFile(path.c_str(), whole));
+        SampleOptions options;
+        options.threads = threads;
+        ASSERT_TRUE(sampleFirstGroup(whole, size, expected, options));
+        int loadedCalls = 0;
+        LoadOptions load;
+        load.loaded = [&loadedCalls] { ++loadedCalls; };
+        ASSERT_TRUE(sampleMeshFileInRuns(path.c_str(), size, streamed, load, options, limits));
+        EXPECT_EQ(loadedCalls, 1);
+        EXPECT_TRUE(sameSamples(streamed, expected)) << file.size() << " " << size << " " << threads;
+      }
+    }
+    // Cut inside the last array: refused, with the loader's own reason.
+    testing::writeFile(path, file.substr(0, file.size() - 3));
+    MeshFile whole;
+    SampleGrid grid;
+    int loadedCalls = 0;
+    LoadOptions load;
+    load.loaded = [&loadedCalls] { ++loadedCalls; };
+    const Result loaded = loadMeshFile(path.c_str(), whole);
+    const Result sampled = sampleMeshFileInRuns(path.c_str(), 128, grid, load, {}, limits);
+    EXPECT_EQ(sampled.status, Status::Damaged);
+    EXPECT_EQ(reason(sampled), reason(loaded));
+    EXPECT_EQ(loadedCalls, 0);
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -306,10 +306,14 @@ TEST(Loader, EveryWayOfReadingAgreesAndEveryCutIsDamaged) {
   for (int b = 0; b < 300; ++b) records100 += static_cast<char>(b * 7);
   const TestMesh short1041{"short", 1041, 32, 3, 4, records32, {0, 1, 2, 0}};
   const TestMesh long1041{"long", 1041, 100, 3, 3, records100, {2, 0, 1}};
+  const TestMesh odd1041{"odd", 1041, 33, 1, 3, records100.substr(0, 33), {0, 0, 0}};  // indices at an odd offset
   const TestMesh regular = meshOf(threeVertices(), {0, 1, 2, 1, 2, 0});
-  const std::vector<std::vector<TestMesh>> groups = {{regular, short1041, long1041}, {}, {long1041, regular}};
+  // Groups read as one block laid out as the file (every record kept whole,
+  // index arrays at even offsets), and groups that cannot be.
+  const std::vector<std::vector<TestMesh>> groups = {
+      {regular, short1041, long1041}, {}, {long1041, regular}, {regular, short1041, regular}, {regular, odd1041}};
   KvxBuilder builder;
-  builder.preamble(10, {3, -1}).int32(3);
+  builder.preamble(10, {3, -1}).int32(static_cast<std::int32_t>(groups.size()));
   for (const auto& group : groups) builder.group(group);
   const std::string file = builder.data();
 

@@ -382,3 +382,83 @@ INSTANTIATE_TEST_SUITE_P(Families, Rasteriser, ::testing::Values(Family::Baselin
 
 }  // namespace
 }  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// Triangles built to sit on the edge of the corner rule: vertices on or a
+// hair off texel corners, slivers whose third vertex lies a hair off the line
+// of the other two, tiny and huge ones, and plain random ones.
+class EdgeCaseTriangles {
+ public:
+  explicit EdgeCaseTriangles(std::uint32_t seed) : random_(seed) {}
+
+  std::array<Vertex, 3> next(LightmapSize size) {
+    std::array<float, 6> t{};  // texel-space x0, y0, x1, y1, x2, y2
+    const int kind = static_cast<int>(random_() % 5);
+    const auto nearCorner = [&](float range) {
+      const float offsets[] = {0.0f, 1e-7f, -1e-7f, 1e-4f, -1e-4f, 0x1p-9f, -0x1p-9f, 0x1p-7f, 0.3f};
+      return std::round(uniform(-range, range)) + offsets[random_() % 9];
+    };
+    if (kind == 0) {  // every vertex on or near a corner
+      for (float& c : t) c = nearCorner(20);
+    } else if (kind == 1) {  // a sliver
+      for (int k = 0; k < 4; ++k) t[k] = nearCorner(20);
+      const float along = uniform(-0.5f, 1.5f), off = std::ldexp(uniform(-1, 1), -static_cast<int>(random_() % 30));
+      t[4] = t[0] + (t[2] - t[0]) * along - (t[3] - t[1]) * off;
+      t[5] = t[1] + (t[3] - t[1]) * along + (t[2] - t[0]) * off;
+    } else if (kind == 2) {  // tiny, near a corner
+      const float cx = nearCorner(20), cy = nearCorner(20), scale = std::ldexp(1.0f, -static_cast<int>(random_() % 24));
+      for (int k = 0; k < 3; ++k) t[2 * k] = cx + uniform(-1, 1) * scale, t[2 * k + 1] = cy + uniform(-1, 1) * scale;
+    } else if (kind == 3) {  // around the coordinate limit
+      const float cx = uniform(32700, 32800) * (random_() % 2 ? 1 : -1);
+      for (int k = 0; k < 3; ++k) t[2 * k] = cx + uniform(-3, 3), t[2 * k + 1] = uniform(-3, 3);
+    } else {
+      for (float& c : t) c = uniform(-3, 9);
+    }
+    std::array<Vertex, 3> vertices{};
+    for (int k = 0; k < 3; ++k) {
+      vertices[k].lightmapU = t[2 * k] / static_cast<float>(size);
+      vertices[k].lightmapV = t[2 * k + 1] / static_cast<float>(size);
+    }
+    return vertices;
+  }
+
+ private:
+  float uniform(float low, float high) { return std::uniform_real_distribution<float>(low, high)(random_); }
+  std::mt19937 random_;
+};
+
+// How many of `count` triangles get other covered corners with `rule` than
+// with the full scan.
+int disagreements(const CornerRule& rule, int count, std::uint32_t seed) {
+  EdgeCaseTriangles triangles(seed);
+  int differing = 0;
+  for (int i = 0; i < count; ++i) {
+    // Size 2^16 keeps the lightmap coordinates exact multiples of the texel-space ones.
+    const std::array<Vertex, 3> v = triangles.next(65536);
+    std::vector<std::pair<int, int>> full, narrowed;
+    forEachCoveredTexel(v[0], v[1], v[2], 65536, [&](int col, int row) { full.emplace_back(col, row); }, nullptr);
+    forEachCoveredTexel(v[0], v[1], v[2], 65536, [&](int col, int row) { narrowed.emplace_back(col, row); }, &rule);
+    if (full != narrowed) ++differing;
+  }
+  return differing;
+}
+
+// (The differential fuzz target runs the same comparison, against the plain
+// per-texel rasteriser, over many millions of triangles.)
+TEST(CornerRule, VisitsEveryCornerThatCanPass) {
+  EXPECT_EQ(disagreements(kCornerRule, 150000, 1), 0);
+}
+
+// The check above can tell: a rule that lets slivers through finds corners
+// outside the bounding box that do pass, and misses them.
+TEST(CornerRule, AWeakenedRuleIsCaught) {
+  CornerRule anyShape = kCornerRule;
+  anyShape.smallestAreaShare = 0;
+  anyShape.margin = 0x1p-20;
+  EXPECT_GT(disagreements(anyShape, 150000, 3), 0);
+}
+
+}  // namespace
+}  // namespace lumivex

@@ -3,6 +3,7 @@
 
   packed   1,000,000 triangles: quads of two triangles, each quad in its own cell
            of a non-overlapping lightmap layout, in meshes of at most 65,535 vertices
+  many     the same layout in about 8,000 meshes
   overlap  20,000 triangles whose lightmap quads are 5-30 % of the map wide and
            overlap heavily
   big      a few hundred triangles each covering a large part of the map
@@ -53,7 +54,7 @@ def split_into_meshes(quads, rng, quads_per_mesh=16383):
     return [quad_mesh(quads[i:i + quads_per_mesh], rng) for i in range(0, len(quads), quads_per_mesh)]
 
 
-def packed(triangles, rng):
+def packed_quads(triangles):
     quad_count = triangles // 2
     cells = math.ceil(math.sqrt(quad_count))
     cell = 1.0 / cells
@@ -61,7 +62,16 @@ def packed(triangles, rng):
     for k in range(quad_count):
         cx, cy = k % cells, k // cells
         quads.append((cx * cell + cell * 0.1, cy * cell + cell * 0.1, cell * 0.8, cell * 0.8))
-    return split_into_meshes(quads, rng)
+    return quads
+
+
+def packed(triangles, rng):
+    return split_into_meshes(packed_quads(triangles), rng)
+
+
+def many(triangles, rng):
+    """The packed layout in about 8,000 meshes, as a scene of many small objects."""
+    return split_into_meshes(packed_quads(triangles), rng, quads_per_mesh=max(1, triangles // 2 // 8000))
 
 
 def random_quads(triangles, rng, smallest, largest):
@@ -82,7 +92,7 @@ def big(triangles, rng):
     return random_quads(triangles, rng, 0.5, 1.0)
 
 
-KINDS = {"packed": (packed, 1_000_000), "overlap": (overlap, 20_000), "big": (big, 300)}
+KINDS = {"packed": (packed, 1_000_000), "many": (many, 1_000_000), "overlap": (overlap, 20_000), "big": (big, 300)}
 
 
 def main():

@@ -212,6 +212,9 @@ class LUMIVEX_API MeshFile {
 struct LoadOptions {
   // Called once the file is open, before it is read.
   std::function<void()> opened;
+  // Called once the whole file is found sound: read (loadMeshFile), or
+  // checked, every header and length (sampleMeshFile), before sampling.
+  std::function<void()> loaded;
   // Threads reading a group with many megabytes of arrays; 0: as many as the
   // process may run on, up to 4.
   std::size_t threads = 0;
@@ -270,5 +273,15 @@ LUMIVEX_API Result sampleMesh(const MeshArrays& mesh, std::int32_t size, SampleG
 // naming a vertex past the end of their mesh are skipped.
 LUMIVEX_API Result sampleFirstGroup(const MeshFile& file, std::int32_t size, SampleGrid& grid,
                                     const SampleOptions& options = {}) noexcept;
+
+// Samples the first group of a mesh file exactly as sampleFirstGroup does,
+// without holding the file in memory: every header and length is checked
+// first (a damaged file is refused before `loaded` is called and before any
+// sampling), then the first group is read from its last mesh back, a few
+// megabytes at a time, while it is sampled, and reading stops once every
+// texel holds its final sample. A file that cannot be read by position (a
+// pipe) is loaded whole first. A read that fails part-way is ReadError.
+LUMIVEX_API Result sampleMeshFile(const char* path, std::int32_t size, SampleGrid& grid,
+                                  const LoadOptions& load = {}, const SampleOptions& options = {}) noexcept;
 
 }  // namespace lumivex

@@ -21,26 +21,25 @@ int stopWithError(const std::string& errorText, int exitCode) {
 int notEnoughMemory() { return stopWithError("Error : Not enough memory\r\n", kExitCannotComplete); }
 
 int convert(const RunRequest& request) {
-  MeshFile file;
+  // The file is checked whole ("Loaded . "), then its first group sampled
+  // while it is read.
   LoadOptions loadOptions;
   loadOptions.opened = [] { printText("Opened . "); };
-  const Result loaded = loadMeshFile(request.inputFileName.c_str(), file, loadOptions);
-  switch (loaded.status) {
+  loadOptions.loaded = [] { printText("Loaded . "); };
+  SampleGrid grid;
+  const Result sampled = sampleMeshFile(request.inputFileName.c_str(), request.size, grid, loadOptions);
+  switch (sampled.status) {
     case Status::Ok:
       break;
     case Status::CannotOpen:
       return stopWithError("Error : Unable to open input file : " + request.inputFileName + "\r\n", kExitBadInput);
-    case Status::OutOfMemory:
-      return notEnoughMemory();
-    default:  // damaged, or a read error part-way
+    case Status::Damaged:
+    case Status::ReadError:  // a read that failed part-way
       return stopWithError(
-          "Error : Damaged input file : " + request.inputFileName + " (" + reason(loaded) + ")\r\n", kExitBadInput);
+          "Error : Damaged input file : " + request.inputFileName + " (" + reason(sampled) + ")\r\n", kExitBadInput);
+    default:
+      return notEnoughMemory();
   }
-  printText("Loaded . ");
-
-  // Only the first group is sampled.
-  SampleGrid grid;
-  if (!sampleFirstGroup(file, request.size, grid)) return notEnoughMemory();
   printText("Converted . ");
 
   const Result written = writeSamplesFile(request.outputFileName.c_str(), grid);

@@ -94,6 +94,9 @@ struct ArrayAllocator {
 
   ArrayAllocator() = default;
   explicit ArrayAllocator(std::shared_ptr<ArrayArena> arenaToUse) : arena(std::move(arenaToUse)) {}
+  // An array whose elements already lie in the arena at `place`: its first
+  // allocation is that place, and default construction leaves them as they are.
+  ArrayAllocator(std::shared_ptr<ArrayArena> arenaToUse, T* place) : arena(std::move(arenaToUse)), pinned(place) {}
   template <typename U>
   ArrayAllocator(const ArrayAllocator<U>& other) noexcept : arena(other.arena) {}
 
@@ -104,6 +107,7 @@ struct ArrayAllocator {
   ArrayAllocator select_on_container_copy_construction() const { return {}; }
 
   T* allocate(std::size_t count) {
+    if (pinned != nullptr) return std::exchange(pinned, nullptr);
     const std::size_t bytes = count * sizeof(T);
     if (arena) {
       if (void* block = arena->take(bytes)) return static_cast<T*>(block);
@@ -137,6 +141,7 @@ struct ArrayAllocator {
   }
 
   std::shared_ptr<ArrayArena> arena;
+  T* pinned = nullptr;
 };
 
 }  // namespace lumivex

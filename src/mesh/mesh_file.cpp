@@ -81,23 +81,30 @@ std::span<const MeshView> MeshFile::group(std::size_t g) const noexcept {
   return data_->views[g];
 }
 
+OpenFile::OpenFile(const char* path) {
+  const int opened = open(path, O_RDONLY | O_CLOEXEC);
+  struct stat status {};
+  if (opened >= 0 && (fstat(opened, &status) != 0 || S_ISDIR(status.st_mode))) {
+    close(opened);
+    return;
+  }
+  descriptor = opened;
+}
+
+OpenFile::~OpenFile() {
+  if (descriptor >= 0) close(descriptor);
+}
+
 Result loadMeshFile(const char* path, MeshFile& file, const LoadOptions& options) noexcept {
   return guarded([&]() -> Result {
     file = MeshFile();
-    const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
-    struct stat status {};
-    if (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-      close(descriptor);
-      return {Status::CannotOpen, "cannot open the file"};
-    }
-    struct Closer {
-      int descriptor;
-      ~Closer() { close(descriptor); }
-    } closer{descriptor};
+    const OpenFile opened(path);
+    if (opened.descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
     if (options.opened) options.opened();
-    FileDescriptorSource source(descriptor);
-    return loadFrom(source, file, options);
+    FileDescriptorSource source(opened.descriptor);
+    const Result result = loadFrom(source, file, options);
+    if (result && options.loaded) options.loaded();
+    return result;
   });
 }
 
@@ -107,7 +114,9 @@ Result loadMeshFileFromMemory(std::span<const std::uint8_t> bytes, MeshFile& fil
     file = MeshFile();
     if (options.opened) options.opened();
     MemorySource source(bytes.data(), bytes.size());
-    return loadFrom(source, file, options);
+    const Result result = loadFrom(source, file, options);
+    if (result && options.loaded) options.loaded();
+    return result;
   });
 }
 

@@ -224,6 +224,34 @@ std::optional<Damage> readPieces(const ByteReader& reader, const std::vector<Arr
   return std::nullopt;
 }
 
+// Reads the data of a group, from `start` up to `end`, in one block laid out
+// as the file is, one read per thread, and hands each mesh its arrays in
+// place: possible when every record is kept as stored and every index array
+// starts at an even distance from `start`. False when the group is not so,
+// or a read fails (the arrays are then read one by one, to name the failing one).
+bool readGroupAsStored(ByteReader& reader, MeshGroup& group, std::uint64_t start, std::uint64_t end,
+                       std::size_t threads) {
+  for (const MeshRecord& mesh : group.meshes) {
+    if (mesh.recordBytes() != static_cast<std::size_t>(mesh.vertexSize) || (mesh.indexOffset - start) % 2 != 0) {
+      return false;
+    }
+  }
+  const auto bytes = static_cast<std::size_t>(end - start);
+  const auto arena = std::make_shared<ArrayArena>(bytes);
+  auto* block = static_cast<std::uint8_t*>(arena->take(bytes));
+  const std::vector<ArrayPiece> whole = {{start, block, bytes, "", start}};
+  if (readPieces(reader, whole, threads)) return false;
+  for (MeshRecord& mesh : group.meshes) {
+    mesh.vertices = VertexBytes(ArrayAllocator<std::uint8_t>(arena, block + (mesh.vertexOffset - start)));
+    mesh.vertices.resize(std::size_t(mesh.vertexCount) * std::size_t(mesh.vertexSize));
+    mesh.indices = IndexArray(
+        ArrayAllocator<std::uint16_t>(arena, reinterpret_cast<std::uint16_t*>(block + (mesh.indexOffset - start))));
+    mesh.indices.resize(static_cast<std::size_t>(mesh.indexCount));
+    indicesFromLittleEndian(mesh.indices);
+  }
+  return true;
+}
+
 // The data of a group in a source of known length: every array's place
 // follows from the headers, so claims beyond the end are found before
 // reading. A group with many megabytes of arrays is read by position, in
@@ -249,11 +277,26 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
     at = indexAt + indexBytes;
     slotBytes += std::uint64_t(mesh.vertexCount) * mesh.recordBytes() + indexBytes + 2 * ArrayArena::kAlignment;
   }
+  for (std::size_t m = 0; m < group.meshes.size(); ++m) {
+    group.meshes[m].vertexOffset = places[m].vertices;
+    group.meshes[m].indexOffset = places[m].indices;
+  }
 
+  if (options.skipArrays) {
+    reader.jumpTo(at);
+    return std::nullopt;
+  }
   if (slotBytes < options.parallelReadBytes) {
     for (MeshRecord& mesh : group.meshes) {
       if (auto damage = readMeshDataInOrder(reader, mesh, true)) return damage;
     }
+    return std::nullopt;
+  }
+
+  const std::size_t threads =
+      options.readThreads > 0 ? options.readThreads : std::min<std::size_t>(usableProcessorCount(), 4);
+  if (!group.meshes.empty() && readGroupAsStored(reader, group, places.front().vertices, at, threads)) {
+    reader.jumpTo(at);
     return std::nullopt;
   }
 
@@ -283,7 +326,6 @@ std::optional<Damage> readGroupDataByPosition(ByteReader& reader, MeshGroup& gro
                       2 * static_cast<std::size_t>(mesh.indexCount), "index array cut short", places[m].indices});
   }
 
-  const std::size_t threads = options.readThreads > 0 ? options.readThreads : std::min<std::size_t>(usableProcessorCount(), 4);
   if (auto damage = readPieces(reader, pieces, threads)) return damage;
   for (auto& [start, mesh] : slotted) {
     std::uint64_t position = start;

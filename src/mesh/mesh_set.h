@@ -32,6 +32,9 @@ struct MeshRecord {
   // first 40 bytes, all the sampler reads.
   VertexBytes vertices;
   IndexArray indices;  // indexCount entries, native byte order
+  // Where the arrays start in the file (a source of known length only).
+  std::uint64_t vertexOffset = 0;
+  std::uint64_t indexOffset = 0;
 
   std::size_t recordBytes() const {
     return static_cast<std::size_t>(std::min(vertexSize, vertexStride) > 0 ? std::min(vertexSize, vertexStride) : 0);
@@ -55,6 +58,9 @@ struct ReadOptions {
   std::uint64_t parallelReadBytes = std::uint64_t{8} << 20;
   // Threads for such a group; 0: as many as the process may run on, up to 4.
   std::size_t readThreads = 0;
+  // From a source of known length: check every header and array length, note
+  // where each array lies, and read none of them.
+  bool skipArrays = false;
 };
 
 // Reads a whole mesh file from `reader` into the empty `set`. A damaged file

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 
 #include "mesh/mesh_set.h"
 #include "output/sample_grid.h"
+#include "sampling/corner_range.h"
 
 namespace lumivex {
 
@@ -31,8 +33,9 @@ struct SampledMesh {
   AttributeArray lightmapUvs;  // u, v
   bool fileByteOrder = false;  // little-endian file bytes rather than native floats
   std::size_t vertexCount = 0;
-  const std::uint16_t* indices16 = nullptr;  // one of the two
+  const std::uint16_t* indices16 = nullptr;  // one of the three
   const std::uint32_t* indices32 = nullptr;
+  const std::uint8_t* fileIndices = nullptr;  // 16-bit little-endian entries as in the file, any alignment
   std::size_t triangleCount = 0;
 };
 
@@ -40,13 +43,17 @@ struct SampledMesh {
 // record, zero past a shorter one. A mesh whose slots are not 40 bytes has no
 // triangles; entries after the last whole triple are ignored.
 SampledMesh sampledMeshOf(const MeshRecord& mesh);
+// The same mesh (its header) with its arrays in bytes as the file holds them:
+// records of vertexSize bytes at `records`, little-endian 16-bit indices at
+// `indices`, at any alignment.
+SampledMesh sampledMeshInFileBytes(const MeshRecord& mesh, const std::uint8_t* records, const std::uint8_t* indices);
 // Native 40-byte records and 16-bit indices (three per triangle).
 SampledMesh sampledMeshOf(std::span<const Vertex> vertices, std::span<const std::uint16_t> indices);
 
 struct RasteriseOptions {
   // Threads at most; 0: as many as the process may run on. Small inputs use fewer.
   std::size_t maxThreads = 0;
-  // When not 0: exactly this many stretches of triangles, each on a thread of its own (tests).
+  // When not 0: exactly this many workers, each on a thread of its own (tests).
   std::size_t exactThreads = 0;
   std::function<void(double fraction)> progress;
   const std::atomic<bool>* cancel = nullptr;
@@ -55,11 +62,44 @@ struct RasteriseOptions {
 // Rasterises `meshes` in order, triangle by triangle, exactly as sampling
 // every triangle of every mesh in turn would. Because the last writer wins,
 // it works from the last triangle back and skips texels already settled, and
-// it splits large inputs across threads; the result is the same to the bit.
-// A triangle naming a vertex past the end of its mesh writes nothing. False
-// when cancelled (or a callback threw); the grid is then partly written.
+// it shares the grid's rows out among threads; the result is the same to the
+// bit. A triangle naming a vertex past the end of its mesh writes nothing.
+// False when cancelled (or a callback threw); the grid is then partly written.
 bool rasteriseMeshes(std::span<const SampledMesh> meshes, LightmapSize size, SampleGrid& grid,
                      const RasteriseOptions& options = {});
+
+class SettledTexels;
+class WorkTracker;
+
+// The same, a run of meshes at a time, from the last run to the first: for
+// meshes that arrive in pieces (a file read from its end).
+class BackwardRasteriser {
+ public:
+  // `totalTriangles`: of all the runs, for the progress reports.
+  BackwardRasteriser(LightmapSize size, SampleGrid& grid, std::size_t workers, const RasteriseOptions& options,
+                     std::size_t totalTriangles);
+  ~BackwardRasteriser();
+  BackwardRasteriser(const BackwardRasteriser&) = delete;
+  BackwardRasteriser& operator=(const BackwardRasteriser&) = delete;
+
+  // Rasterises a run that comes before every run rasterised so far. False when stopped.
+  bool rasterise(std::span<const SampledMesh> meshes);
+  // True once every texel holds its final sample: earlier runs change nothing.
+  bool allSettled() const;
+  // Sends the last progress report; false when the work was stopped.
+  bool finish();
+
+ private:
+  LightmapSize size_;
+  SampleGrid& grid_;
+  bool splitTriangles_;
+  std::int32_t workers_;
+  std::unique_ptr<SettledTexels> settled_;
+  std::unique_ptr<WorkTracker> tracker_;
+};
+
+// The workers worth starting for this much work, within the options' limits.
+std::size_t workersFor(std::size_t triangles, LightmapSize size, const RasteriseOptions& options);
 
 // The loaded meshes of a group, as the command samples them.
 bool rasteriseMeshRecords(std::span<const MeshRecord> meshes, LightmapSize size, SampleGrid& grid,
@@ -71,9 +111,11 @@ void rasteriseTriangle(const Vertex& v0, const Vertex& v1, const Vertex& v2, Lig
 
 // Calls visit(col, row) for every texel of the grid whose corner point the
 // triangle covers, by the rasteriser's own tests (nothing for a triangle that
-// rasteriseTriangle would skip).
+// rasteriseTriangle would skip). `rule` decides which corners are visited:
+// the rasteriser's own by default, the whole scan range when null.
 void forEachCoveredTexel(const Vertex& v0, const Vertex& v1, const Vertex& v2, LightmapSize size,
-                         const std::function<void(std::int32_t col, std::int32_t row)>& visit);
+                         const std::function<void(std::int32_t col, std::int32_t row)>& visit,
+                         const CornerRule* rule = &kCornerRule);
 
 // True when rasteriseTriangle skips the triangle whole: a non-finite corner or
 // zero area in texel space.
