@@ -342,18 +342,11 @@ PYBIND11_MODULE(_lumivex, m) {
         checkSize(size);
         if (threads < 0) throw py::value_error("threads: must be 0 or more");
         const std::string name = pathOf(path);
-        lumivex::MeshFile file;
-        lumivex::Result loaded;
-        {
-          py::gil_scoped_release released;
-          loaded = lumivex::loadMeshFile(name.c_str(), file);
-        }
-        if (!loaded) raise(loaded, name);
         ProgressBridge bridge{progress, std::nullopt};
         const lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
         return runSampling(
             [&](lumivex::SampleGrid& grid) {
-              return lumivex::sampleFirstGroup(file, static_cast<std::int32_t>(size), grid, options);
+              return lumivex::sampleMeshFile(name.c_str(), static_cast<std::int32_t>(size), grid, {}, options);
             },
             bridge, name);
       },
