@@ -1,15 +1,21 @@
-// lumivex-import MODEL OUTPUTNAME [--lightmap-uv N]
+// lumivex-import MODEL OUTPUTNAME [options]
 // Converts a model (glTF, FBX, OBJ, Collada, PLY, 3DS, ...) into OUTPUTNAME.kvx
-// for lumivex, and warns about faults of its lightmap layout.
+// for lumivex, and warns about the faults of its lightmap layout.
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
-
-#include "common/process_setup.h"
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "model_import.h"
+#include "common/arguments.h"
+#include "common/process_setup.h"
+#include "isolated_reading.h"
+#include "layout_check.h"
+#include "mesh_building.h"
+#include "output/atomic_file.h"
 
 namespace {
 
@@ -19,85 +25,245 @@ constexpr int kExitNoTriangles = 3;
 constexpr int kExitMissingUvSet = 4;
 constexpr int kExitCannotWrite = 5;
 
-int usage() {
-  std::fputs(
-      "Usage : lumivex-import MODEL OUTPUTNAME [--lightmap-uv N]\n"
-      "MODEL         : any model the Open Asset Import Library reads (glTF, FBX, OBJ, ...)\n"
-      "OUTPUTNAME    : output mesh file WITHOUT extension (.kvx is appended)\n"
-      "--lightmap-uv : the UV set holding the lightmap coordinates (default 1, the second)\n",
-      stderr);
+constexpr const char* kUsage =
+    "Usage : lumivex-import MODEL OUTPUTNAME [options]\n"
+    "MODEL           : any model the Open Asset Import Library reads (glTF, FBX, OBJ, ...)\n"
+    "OUTPUTNAME      : output mesh file WITHOUT extension (.kvx is appended)\n"
+    "Options :\n"
+    "--lightmap-uv N : the UV set holding the lightmap coordinates, 0 to 7 (default 1, the second)\n"
+    "--skip-unmapped : leave out meshes without that UV set (default: refuse the model)\n"
+    "--size N        : the lightmap size the layout is checked at, 1 to 16384 (default 512)\n"
+    "--report FILE   : also write the layout check per mesh as JSON to FILE\n"
+    "--max-memory M  : memory the model may take while read, as 800M, 4G, ... or 0 for no limit\n"
+    "                  (default an eighth of the machine's memory, at least 1G)\n"
+    "--timeout S     : seconds the model may take to read, 0 for no limit (default 60)\n"
+    "-h, --help      : show this text\n"
+    "--version       : show the version\n"
+    "Exit codes : 0 written (warnings on standard error), 1 usage, 2 model unreadable,\n"
+    "             3 no triangles, 4 a mesh without the lightmap UV set, 5 output not written\n";
+
+struct Settings {
+  std::string model;
+  std::string outputName;
+  unsigned lightmapSet = 1;
+  bool skipUnmapped = false;
+  std::int32_t size = 512;
+  std::string reportFile;
+  lumivex::IsolationLimits limits;
+};
+
+int refuse(const std::string& what) {
+  std::fprintf(stderr,
+               "Error : %s\nUsage : lumivex-import MODEL OUTPUTNAME [options]\n"
+               "Try lumivex-import --help for the options.\n",
+               what.c_str());
   return kExitUsage;
 }
 
-bool parseSet(const std::string& text, unsigned& set) {
-  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  set = static_cast<unsigned>(std::stoul(text));
-  return true;
+// Reads the arguments; returns -1 to go on, or the exit code.
+int readArguments(int argc, char** argv, Settings& settings) {
+  settings.limits.memoryBytes = lumivex::defaultMemoryLimit();
+  lumivex::ArgumentReader arguments(argc, argv);
+  std::vector<std::string> names;
+  while (!arguments.done()) {
+    const std::string argument = arguments.next();
+    if (!arguments.isOption()) {
+      names.push_back(argument);
+      continue;
+    }
+    const bool flag = argument == "-h" || argument == "--help" || argument == "--version" ||
+                      argument == "--skip-unmapped";
+    if (flag && arguments.hasInlineValue()) return refuse("option " + argument + " takes no value");
+    if (argument == "-h" || argument == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("lumivex-import %s\n", lumivex::version());
+      return 0;
+    }
+    if (argument == "--skip-unmapped") {
+      settings.skipUnmapped = true;
+      continue;
+    }
+    if (argument != "--lightmap-uv" && argument != "--size" && argument != "--report" &&
+        argument != "--max-memory" && argument != "--timeout") {
+      return refuse("unknown option " + argument);
+    }
+    const std::optional<std::string> text = arguments.value();
+    if (!text) return refuse("option " + argument + " needs a value");
+    if (argument == "--lightmap-uv") {
+      const auto set = lumivex::parseWholeNumber(*text, 0, 7);
+      if (!set) return refuse("--lightmap-uv takes a UV set from 0 to 7, not \"" + *text + "\"");
+      settings.lightmapSet = static_cast<unsigned>(*set);
+    } else if (argument == "--size") {
+      const auto size = lumivex::parseWholeNumber(*text, lumivex::kSmallestSize, lumivex::kLargestSize);
+      if (!size) return refuse("--size takes a size from 1 to 16384, not \"" + *text + "\"");
+      settings.size = static_cast<std::int32_t>(*size);
+    } else if (argument == "--report") {
+      if (text->empty()) return refuse("--report needs a file name");
+      settings.reportFile = *text;
+    } else if (argument == "--max-memory") {
+      const auto bytes = lumivex::parseMemorySize(*text);
+      if (!bytes) return refuse("--max-memory takes a size such as 800M or 4G, not \"" + *text + "\"");
+      settings.limits.memoryBytes = *bytes;
+    } else {
+      const auto seconds = lumivex::parseWholeNumber(*text, 0, 86400);
+      if (!seconds) return refuse("--timeout takes seconds from 0 to 86400, not \"" + *text + "\"");
+      settings.limits.seconds = static_cast<unsigned>(*seconds);
+    }
+  }
+  if (names.size() < 2) return refuse(names.empty() ? "MODEL and OUTPUTNAME are missing" : "OUTPUTNAME is missing");
+  if (names.size() > 2) return refuse("unexpected argument \"" + names[2] + "\"");
+  settings.model = names[0];
+  settings.outputName = names[1];
+  return -1;
+}
+
+struct NamedCount {
+  std::string name;
+  std::size_t count;
+};
+
+// "\"a\" (12), \"b\" (3), \"c\" (1) and 4 more": the worst few first.
+std::string worstFew(std::vector<NamedCount> counts, bool showCounts = true) {
+  std::stable_sort(counts.begin(), counts.end(),
+                   [](const NamedCount& a, const NamedCount& b) { return a.count > b.count; });
+  constexpr std::size_t kShown = 3;
+  std::string text;
+  for (std::size_t i = 0; i < counts.size() && i < kShown; ++i) {
+    if (i > 0) text += ", ";
+    text += "\"" + counts[i].name + "\"";
+    if (showCounts) text += " (" + std::to_string(counts[i].count) + ")";
+  }
+  if (counts.size() > kShown) text += " and " + std::to_string(counts.size() - kShown) + " more";
+  return text;
+}
+
+template <typename Field>
+std::string meshesWith(const lumivex::LayoutReport& report, Field field) {
+  std::vector<NamedCount> counts;
+  for (const lumivex::MeshLayout& mesh : report.meshes) {
+    if (mesh.*field > 0) counts.push_back({mesh.name, mesh.*field});
+  }
+  return worstFew(counts);
+}
+
+void warnAboutLayout(const lumivex::LayoutReport& report) {
+  if (report.outside > 0) {
+    std::fprintf(stderr, "Warning : %zu triangles have lightmap UVs outside [0, 1] : %s\n", report.outside,
+                 meshesWith(report, &lumivex::MeshLayout::outside).c_str());
+  }
+  if (report.zeroArea > 0) {
+    std::fprintf(stderr, "Warning : %zu triangles have no lightmap area and will not be sampled : %s\n",
+                 report.zeroArea, meshesWith(report, &lumivex::MeshLayout::zeroArea).c_str());
+  }
+  if (report.overlappedTexels > 0) {
+    std::fprintf(stderr,
+                 "Warning : %zu texels at size %d lie inside two or more triangles (overlapping islands: only the "
+                 "last gets the sample) : %s\n",
+                 report.overlappedTexels, report.size, meshesWith(report, &lumivex::MeshLayout::overlapped).c_str());
+  }
+  if (report.unsampled > 0) {
+    const std::string needed = report.sizeSamplingAll == lumivex::kNoSizeSamplesAll
+                                   ? "none up to 16384"
+                                   : std::to_string(report.sizeSamplingAll);
+    std::fprintf(stderr,
+                 "Warning : %zu triangles cover no texel corner at size %d and get no sample : %s; smallest size "
+                 "sampling them all : %s\n",
+                 report.unsampled, report.size, meshesWith(report, &lumivex::MeshLayout::unsampled).c_str(),
+                 needed.c_str());
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   lumivex::prepareProcess();
-  std::vector<std::string> names;
-  lumivex::ImportOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "--lightmap-uv") {
-      if (i + 1 >= argc || !parseSet(argv[i + 1], options.lightmapUvSet)) return usage();
-      ++i;
-    } else if (argument.rfind("--", 0) == 0) {
-      return usage();
-    } else {
-      names.push_back(argument);
+  Settings settings;
+  if (const int code = readArguments(argc, argv, settings); code >= 0) return code;
+
+  std::printf("Reading %s\n", settings.model.c_str());
+  std::fflush(stdout);
+  lumivex::ReadResult read = lumivex::readModelIsolated(settings.model, settings.lightmapSet, settings.limits);
+  if (read.status == lumivex::ReadStatus::Unreadable) {
+    std::fprintf(stderr, "Error : Unable to read model %s : %s\n", settings.model.c_str(), read.message.c_str());
+    return kExitUnreadable;
+  }
+  std::vector<lumivex::ImportedMesh>& meshes = read.model.meshes;
+  if (meshes.empty()) {
+    std::fprintf(stderr, "Error : No triangles in %s\n", settings.model.c_str());
+    return kExitNoTriangles;
+  }
+
+  // Meshes without the lightmap set: refused, or left out when asked.
+  std::vector<NamedCount> unmapped;
+  for (const lumivex::ImportedMesh& mesh : meshes) {
+    if (!mesh.hasLightmapSet) unmapped.push_back({lumivex::writtenName(mesh), mesh.uvSets});
+  }
+  const std::string set = std::to_string(settings.lightmapSet);
+  if (!unmapped.empty() && !settings.skipUnmapped) {
+    const std::string which =
+        unmapped.size() == 1
+            ? "mesh \"" + unmapped[0].name + "\" has no UV set " + set + " (it has " +
+                  std::to_string(unmapped[0].count) + ")"
+            : std::to_string(unmapped.size()) + " meshes have no UV set " + set + " : " + worstFew(unmapped, false);
+    std::fprintf(stderr,
+                 "Error : Missing lightmap UV set : %s; pick another with --lightmap-uv, or leave such meshes out "
+                 "with --skip-unmapped\n",
+                 which.c_str());
+    return kExitMissingUvSet;
+  }
+  if (!unmapped.empty()) {
+    std::fprintf(stderr, "Warning : %zu meshes without UV set %s left out : %s\n", unmapped.size(), set.c_str(),
+                 worstFew(unmapped, false).c_str());
+    std::erase_if(meshes, [](const lumivex::ImportedMesh& mesh) { return !mesh.hasLightmapSet; });
+    if (meshes.empty()) {
+      std::fprintf(stderr, "Error : No triangles in %s : no mesh has UV set %s\n", settings.model.c_str(),
+                   set.c_str());
+      return kExitNoTriangles;
     }
   }
-  if (names.size() != 2) return usage();
 
-  bool progressShown = false;
-  options.progress = [&progressShown](double share) {
-    std::printf("\rChecking the lightmap layout : %3d %%", static_cast<int>(share * 100));
-    std::fflush(stdout);
-    progressShown = true;
-  };
-  std::printf("Reading %s\n", names[0].c_str());
-  std::fflush(stdout);
-  const lumivex::ImportResult result = lumivex::importModel(names[0], options);
-  if (progressShown) std::printf("\rChecking the lightmap layout : 100 %%\n");
-
-  switch (result.status) {
-    case lumivex::ImportStatus::Unreadable:
-      std::fprintf(stderr, "Error : Unable to read model %s : %s\n", names[0].c_str(), result.message.c_str());
-      return kExitUnreadable;
-    case lumivex::ImportStatus::NoTriangles:
-      std::fprintf(stderr, "Error : No triangles in %s\n", names[0].c_str());
-      return kExitNoTriangles;
-    case lumivex::ImportStatus::MissingUvSet:
-      std::fprintf(stderr, "Error : Missing lightmap UV set : %s\n", result.message.c_str());
-      return kExitMissingUvSet;
-    case lumivex::ImportStatus::Imported:
-      break;
+  std::vector<lumivex::LayoutMesh> layoutMeshes;
+  for (lumivex::ImportedMesh& mesh : meshes) {
+    lumivex::joinIdenticalVertices(mesh);
+    layoutMeshes.push_back({lumivex::writtenName(mesh), &mesh.vertices, &mesh.triangles});
   }
+  // The running share only where someone watches it: a log gets no '\r' lines.
+  const bool showProgress = isatty(STDOUT_FILENO) != 0;
+  bool progressShown = false;
+  std::function<void(double)> progress;
+  if (showProgress) {
+    progress = [&progressShown](double share) {
+      std::printf("\rChecking the lightmap layout : %3d %%", static_cast<int>(share * 100));
+      std::fflush(stdout);
+      progressShown = true;
+    };
+  }
+  const lumivex::LayoutReport report = lumivex::checkLayout(layoutMeshes, settings.size, progress);
+  if (progressShown) std::printf("\n");
 
-  const std::string outputName = names[1] + ".kvx";
-  if (!lumivex::writeMeshFile(outputName, result.meshes)) {
+  std::vector<lumivex::MeshToWrite> parts;
+  for (const lumivex::ImportedMesh& mesh : meshes) lumivex::appendMeshParts(mesh, parts);
+  const std::string outputName = settings.outputName + ".kvx";
+  if (!lumivex::writeMeshFile(outputName, parts)) {
     std::fprintf(stderr, "Error : Unable to write output file : %s\n", outputName.c_str());
     return kExitCannotWrite;
   }
-  const lumivex::LightmapReport& report = result.report;
-  std::printf("Wrote %s : %zu triangles in %zu meshes\n", outputName.c_str(), report.triangles,
-              result.meshes.size());
-  if (report.trianglesOutsideUnitSquare > 0) {
-    std::fprintf(stderr, "Warning : %zu triangles have lightmap UVs outside [0, 1]\n",
-                 report.trianglesOutsideUnitSquare);
+  std::printf("Wrote %s : %zu triangles in %zu meshes\n", outputName.c_str(), report.triangles, parts.size());
+  if (!settings.reportFile.empty()) {
+    const std::string json = lumivex::layoutReportJson(report, settings.model);
+    const bool written = lumivex::writeFileAtomically(settings.reportFile, [&json](std::FILE* file) {
+      return std::fwrite(json.data(), 1, json.size(), file) == json.size();
+    });
+    if (!written) {
+      std::fprintf(stderr, "Error : Unable to write report file : %s\n", settings.reportFile.c_str());
+      return kExitCannotWrite;
+    }
+    std::printf("Wrote %s\n", settings.reportFile.c_str());
   }
-  if (report.zeroAreaTriangles > 0) {
-    std::fprintf(stderr, "Warning : %zu triangles have no lightmap area and will not be sampled\n",
-                 report.zeroAreaTriangles);
-  }
-  if (report.overlappingTexels > 0) {
-    std::fprintf(stderr, "Warning : %zu texels at size 512 are claimed by overlapping triangles\n",
-                 report.overlappingTexels);
-  }
+  std::fflush(stdout);
+  warnAboutLayout(report);
   return 0;
 }

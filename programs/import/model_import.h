@@ -1,45 +1,42 @@
 #pragma once
-// Turns a model file of any format the Open Asset Import Library reads into
-// the meshes of a mesh file, and reports the faults of its lightmap layout.
+// Reading a model file of any format the Open Asset Import Library reads into
+// triangle meshes: world space, triangles only, normals where the model has
+// none. This is the part that runs the import library; the tool runs it in a
+// process of its own (see isolated_reading.h).
 
-#include <cstddef>
-#include <functional>
+#include <lumivex/lumivex.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "mesh/mesh_writer.h"
-
 namespace lumivex {
 
-inline constexpr std::size_t kMaxVerticesPerMesh = 65535;
-
-struct ImportOptions {
-  unsigned lightmapUvSet = 1;  // the second UV set by default
-  // Called now and then with the share of the work done (0 to 1) on large models.
-  std::function<void(double)> progress;
+struct ImportedMesh {
+  std::string name;
+  // One record per vertex of the model's mesh: position, normal, the first UV
+  // set (or zeros), and the lightmap set (or zeros where the mesh lacks it).
+  std::vector<Vertex> vertices;
+  std::vector<std::uint32_t> triangles;  // three vertex numbers each, all checked against vertices
+  bool hasLightmapSet = false;
+  std::uint32_t uvSets = 0;  // how many UV sets the mesh has
 };
 
-// Faults of a lightmap layout, found at size 512 with the sampler's own tests.
-struct LightmapReport {
-  std::size_t triangles = 0;
-  std::size_t trianglesOutsideUnitSquare = 0;  // a corner with u or v outside [0, 1]
-  std::size_t zeroAreaTriangles = 0;           // no area in the lightmap (or a non-finite coordinate)
-  std::size_t overlappingTexels = 0;           // claimed by triangles that share no lightmap corner
+struct ImportedModel {
+  std::vector<ImportedMesh> meshes;  // the meshes that hold triangles
 };
 
-enum class ImportStatus { Imported, Unreadable, NoTriangles, MissingUvSet };
+enum class ReadStatus { Read, Unreadable };
 
-struct ImportResult {
-  ImportStatus status = ImportStatus::Imported;
-  std::string message;  // what went wrong, for the user
-  std::vector<MeshToWrite> meshes;
-  LightmapReport report;
+struct ReadResult {
+  ReadStatus status = ReadStatus::Read;
+  std::string message;  // why the model cannot be read
+  ImportedModel model;
 };
 
-ImportResult importModel(const std::string& modelPath, const ImportOptions& options);
-
-// The layout report for meshes as they will be written.
-LightmapReport analyseLightmap(const std::vector<MeshToWrite>& meshes,
-                               const std::function<void(double)>& progress = {});
+// Reads the model, taking the lightmap coordinates from UV set `lightmapSet`.
+// The import library validates what it builds; a face naming a vertex past
+// its mesh is refused here too. Throws std::bad_alloc when memory runs out.
+ReadResult readModel(const std::string& path, unsigned lightmapSet);
 
 }  // namespace lumivex

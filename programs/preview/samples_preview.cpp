@@ -64,11 +64,15 @@ SamplesSummary summarise(const SampleGrid& grid) {
   return summary;
 }
 
-std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix) {
+std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix,
+                               RowOrder order) {
   const std::size_t texels = grid.cellCount();
+  const auto width = static_cast<std::size_t>(grid.size());
   std::vector<std::uint8_t> normal(texels * 3, 0), position(texels * 3, 0), coverage(texels, 0);
   for (std::size_t i = 0; i < texels; ++i) {
-    const Sample& s = grid.data()[i];
+    // Pixel i shows the texel of the same column in the row the order puts there.
+    const std::size_t row = order == RowOrder::Down ? i / width : width - 1 - i / width;
+    const Sample& s = grid.data()[row * width + i % width];
     if (!isCovered(s)) continue;
     coverage[i] = 255;
     if (!isFinite(s)) continue;

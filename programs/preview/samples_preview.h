@@ -22,10 +22,17 @@ struct SamplesSummary {
 
 SamplesSummary summarise(const SampleGrid& grid);
 
+// Which way the grid's rows run in an image.
+enum class RowOrder {
+  Up,    // row 0 (lightmap v = 0) at the bottom, as UV editors draw it
+  Down,  // row 0 at the top, as the file stores the rows
+};
+
 // PREFIX-normal.png (n x 0.5 + 0.5 as RGB), PREFIX-position.png (positions
 // scaled to their bounds) and PREFIX-coverage.png (white where covered).
-// Row 0 of the grid is the top row of each image; uncovered texels are black.
-// Returns the name of the first image that could not be written, or "".
-std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix);
+// Uncovered texels are black. Returns the name of the first image that could
+// not be written, or "".
+std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix,
+                               RowOrder order = RowOrder::Up);
 
 }  // namespace lumivex

@@ -1,0 +1,132 @@
+// The import tool's layout check on any lightmap coordinates: raw float bit
+// patterns (NaN, infinity, subnormals, huge values) must neither crash nor
+// hang it and must give a self-consistent report; coordinates on a lattice of
+// sixteenths of a texel (corners on edges, shared edges, stacked and mirrored
+// twins) must give exactly the counts of a plain scan in integers.
+
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "import/layout_check.h"
+
+namespace {
+
+class Input {
+ public:
+  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool empty() const { return position_ >= size_; }
+  std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
+  float rawFloat() {
+    std::uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) bits = bits << 8 | byte();
+    return std::bit_cast<float>(bits);
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Twice the signed area of (a, b, p), in sixteenths of a texel.
+std::int64_t side(const std::int64_t* a, const std::int64_t* b, std::int64_t px, std::int64_t py) {
+  return (a[0] - px) * (b[1] - py) - (a[1] - py) * (b[0] - px);
+}
+
+struct PlainCounts {
+  std::size_t unsampled = 0;
+  std::size_t overlapped = 0;
+};
+
+// Triangles as lattice points: six sixteenths each.
+PlainCounts countPlainly(const std::vector<std::int64_t>& lattice, std::int32_t size) {
+  PlainCounts counts;
+  std::vector<int> inside(static_cast<std::size_t>(size) * static_cast<std::size_t>(size), 0);
+  for (std::size_t t = 0; t + 5 < lattice.size(); t += 6) {
+    const std::int64_t* v = &lattice[t];
+    const std::int64_t area = side(v, v + 2, v[4], v[5]);
+    if (area == 0) continue;
+    const int turn = area > 0 ? 1 : -1;
+    bool any = false;
+    for (std::int32_t row = 0; row < size; ++row) {
+      for (std::int32_t col = 0; col < size; ++col) {
+        const std::int64_t px = 16 * col, py = 16 * row;
+        const std::int64_t s0 = turn * side(v, v + 2, px, py), s1 = turn * side(v + 2, v + 4, px, py),
+                           s2 = turn * side(v + 4, v, px, py);
+        if (s0 < 0 || s1 < 0 || s2 < 0) continue;
+        any = true;
+        if (s0 > 0 && s1 > 0 && s2 > 0) ++inside[static_cast<std::size_t>(row * size + col)];
+      }
+    }
+    if (!any) ++counts.unsampled;
+  }
+  for (int count : inside) counts.overlapped += count >= 2 ? 1 : 0;
+  return counts;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Input input(data, size);
+  const bool onLattice = (input.byte() & 1) != 0;
+  // Powers of two on the lattice, so that size x u is exact; any size otherwise.
+  const std::uint8_t sizeByte = input.byte();
+  const std::int32_t gridSize = onLattice ? 1 << (sizeByte % 7) : 1 + sizeByte % 64;
+  constexpr std::size_t kMeshes = 3;
+  std::vector<lumivex::Vertex> vertices[kMeshes];
+  std::vector<std::uint32_t> triangles[kMeshes];
+  std::vector<std::int64_t> lattice;
+  for (int count = 0; count < 64 && !input.empty(); ++count) {
+    const std::size_t mesh = input.byte() % kMeshes;
+    for (int k = 0; k < 3; ++k) {
+      lumivex::Vertex vertex{};
+      if (onLattice) {
+        // Sixteenths of a texel from -2 to about size + 6 texels.
+        const std::int64_t x = static_cast<std::int64_t>(input.byte()) * (gridSize + 8) / 16 - 32;
+        const std::int64_t y = static_cast<std::int64_t>(input.byte()) * (gridSize + 8) / 16 - 32;
+        lattice.insert(lattice.end(), {x, y});
+        vertex.lightmapU = static_cast<float>(x) / static_cast<float>(16 * gridSize);
+        vertex.lightmapV = static_cast<float>(y) / static_cast<float>(16 * gridSize);
+      } else {
+        vertex.lightmapU = input.rawFloat();
+        vertex.lightmapV = input.rawFloat();
+      }
+      triangles[mesh].push_back(static_cast<std::uint32_t>(vertices[mesh].size()));
+      vertices[mesh].push_back(vertex);
+    }
+  }
+  std::vector<lumivex::LayoutMesh> meshes;
+  for (std::size_t m = 0; m < kMeshes; ++m) meshes.push_back({"m", &vertices[m], &triangles[m]});
+  const lumivex::LayoutReport report = lumivex::checkLayout(meshes, gridSize);
+
+  std::size_t triangleCount = 0, unsampled = 0, zeroArea = 0;
+  for (const lumivex::MeshLayout& mesh : report.meshes) {
+    require(mesh.overlapped <= report.overlappedTexels);
+    require(mesh.unsampled + mesh.zeroArea <= mesh.triangles && mesh.outside <= mesh.triangles);
+    triangleCount += mesh.triangles;
+    unsampled += mesh.unsampled;
+    zeroArea += mesh.zeroArea;
+  }
+  require(triangleCount == report.triangles && unsampled == report.unsampled && zeroArea == report.zeroArea);
+  require(report.overlappedTexels <= static_cast<std::size_t>(gridSize) * static_cast<std::size_t>(gridSize));
+  if (report.unsampled == 0) {
+    require(report.sizeSamplingAll == gridSize);
+  } else {
+    require(report.sizeSamplingAll == lumivex::kNoSizeSamplesAll ||
+            (std::has_single_bit(static_cast<std::uint32_t>(report.sizeSamplingAll)) &&
+             report.sizeSamplingAll <= 16384));
+  }
+  if (onLattice) {
+    const PlainCounts plain = countPlainly(lattice, gridSize);
+    require(plain.unsampled == report.unsampled);
+    require(plain.overlapped == report.overlappedTexels);
+  }
+  return 0;
+}

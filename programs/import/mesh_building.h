@@ -1,0 +1,27 @@
+#pragma once
+// Turning imported meshes into the meshes of a mesh file: identical vertices
+// joined, and a mesh split into parts of at most 65,535 vertices, with every
+// triangle kept in its order, so the samples are those of the model as read.
+
+#include <cstddef>
+#include <vector>
+
+#include "mesh/mesh_writer.h"
+#include "model_import.h"
+
+namespace lumivex {
+
+inline constexpr std::size_t kMaxVerticesPerMesh = 65535;
+
+// The name a mesh is written under: its own, or "mesh" when it has none.
+std::string writtenName(const ImportedMesh& mesh);
+
+// Vertices identical to the bit become one; triangles keep their order.
+// The first occurrence of each vertex keeps its place.
+void joinIdenticalVertices(ImportedMesh& mesh);
+
+// Appends the parts of `mesh`: NAME, NAME.1, NAME.2, ... each with at most
+// kMaxVerticesPerMesh vertices, the triangles in order.
+void appendMeshParts(const ImportedMesh& mesh, std::vector<MeshToWrite>& out);
+
+}  // namespace lumivex
