@@ -258,12 +258,14 @@ TEST(LayoutCheck, ReportsAsJsonWithNamesEscaped) {
   report.triangles = 3;
   report.unsampled = 1;
   report.sizeSamplingAll = kNoSizeSamplesAll;
-  report.meshes.push_back({"a \"quoted\"\\name\n\xff", 3, 0, 0, 1, 0});
+  report.surfaceArea = 8;
+  report.unsampledArea = 2;
+  report.meshes.push_back({"a \"quoted\"\\name\n\xff", 3, 0, 0, 1, 0, 8, 2});
   EXPECT_EQ(layoutReportJson(report, "m.obj"),
             "{\n  \"model\": \"m.obj\",\n  \"size\": 64,\n  \"triangles\": 3, \"outside\": 0, \"zeroArea\": 0, "
-            "\"unsampled\": 1, \"overlappedTexels\": 0,\n  \"sizeSamplingAll\": null,\n  \"meshes\": [\n"
+            "\"unsampled\": 1, \"unsampledAreaShare\": 0.2500, \"overlappedTexels\": 0,\n  \"sizeSamplingAll\": null,\n  \"meshes\": [\n"
             "    {\"name\": \"a \\\"quoted\\\"\\\\name\\u000a\\ufffd\", \"triangles\": 3, \"outside\": 0, "
-            "\"zeroArea\": 0, \"unsampled\": 1, \"overlappedTexels\": 0}\n  ]\n}\n");
+            "\"zeroArea\": 0, \"unsampled\": 1, \"unsampledAreaShare\": 0.2500, \"overlappedTexels\": 0}\n  ]\n}\n");
 }
 
 }  // namespace

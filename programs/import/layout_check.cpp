@@ -30,9 +30,21 @@ inline void twoSum(double a, double b, double& sum, double& error) {
   error = (a - aVirtual) + (b - bVirtual);
 }
 
+// Halves of a double's significand (Veltkamp's split): their products are exact.
+inline void split(double a, double& high, double& low) {
+  const double c = 134217729.0 * a;  // 2^27 + 1
+  high = c - (c - a);
+  low = a - high;
+}
+
+// a x b as a rounded product and its exact error (Dekker), without relying on
+// a fused multiply-add the processor may lack.
 inline void twoProduct(double a, double b, double& product, double& error) {
   product = a * b;
-  error = std::fma(a, b, -product);
+  double aHigh = 0, aLow = 0, bHigh = 0, bLow = 0;
+  split(a, aHigh, aLow);
+  split(b, bHigh, bLow);
+  error = ((aHigh * bHigh - product) + aHigh * bLow + aLow * bHigh) + aLow * bLow;
 }
 
 // A sum of doubles kept without rounding: non-overlapping parts, smallest first.
@@ -85,6 +97,8 @@ int exactOrientation(Point a, Point b, Point p) {
 int orientation(Point a, Point b, Point p) {
   const double left = (a.x - p.x) * (b.y - p.y);
   const double right = (a.y - p.y) * (b.x - p.x);
+  // A product of differences of floats is zero only when a difference is.
+  if (left == 0.0 && right == 0.0) return 0;
   const double determinant = left - right;
   // A bound on the error of the estimate, after the classic adaptive test.
   constexpr double kEpsilon = 0x1p-53;
@@ -237,18 +251,14 @@ void forEachRow(const TexelTriangle& triangle, std::int32_t size, std::int32_t f
   }
 }
 
-// True when the closed triangle holds a grid corner at `size`.
-bool holdsACorner(const std::array<const Vertex*, 3>& vertices, std::int32_t size) {
-  TexelTriangle triangle;
-  triangle.corners = texelCorners(vertices, size);
-  triangle.turn = orientation(triangle.corners[0], triangle.corners[1], triangle.corners[2]);
-  if (triangle.turn == 0) return false;
-  const CornerBox box = cornerBox(triangle, size);
-  if (box.cols.first > box.cols.last) return false;
-  for (std::int32_t row = box.rows.first; row <= box.rows.last; ++row) {
-    if (!rowSpans(triangle, box.cols, row).empty()) return true;
-  }
-  return false;
+double surfaceArea(const std::array<const Vertex*, 3>& v) {
+  const double ax = double{v[1]->position.x} - v[0]->position.x, ay = double{v[1]->position.y} - v[0]->position.y,
+               az = double{v[1]->position.z} - v[0]->position.z;
+  const double bx = double{v[2]->position.x} - v[0]->position.x, by = double{v[2]->position.y} - v[0]->position.y,
+               bz = double{v[2]->position.z} - v[0]->position.z;
+  const double cx = ay * bz - az * by, cy = az * bx - ax * bz, cz = ax * by - ay * bx;
+  const double area = 0.5 * std::sqrt(cx * cx + cy * cy + cz * cz);
+  return std::isfinite(area) ? area : 0.0;
 }
 
 bool insideUnitSquare(const Vertex& v) {
@@ -260,6 +270,39 @@ bool insideUnitSquare(const Vertex& v) {
 constexpr std::size_t kTexelsPerBand = std::size_t{1} << 24;
 
 }  // namespace
+
+// True when the closed triangle holds a grid corner at `size`.
+bool coversTexelCorner(const std::array<const Vertex*, 3>& vertices, std::int32_t size) {
+  TexelTriangle triangle;
+  triangle.corners = texelCorners(vertices, size);
+  triangle.turn = orientation(triangle.corners[0], triangle.corners[1], triangle.corners[2]);
+  if (triangle.turn == 0) return false;
+  const CornerBox box = cornerBox(triangle, size);
+  if (box.cols.first > box.cols.last || box.rows.first > box.rows.last) return false;
+  // A few corners (the common case for small faces): each on its own.
+  if (std::int64_t{box.cols.last - box.cols.first + 1} * (box.rows.last - box.rows.first + 1) <= 4) {
+    const auto& [a, b, c] = triangle.corners;
+    for (std::int32_t row = box.rows.first; row <= box.rows.last; ++row) {
+      for (std::int32_t col = box.cols.first; col <= box.cols.last; ++col) {
+        const Point p = {static_cast<double>(col), static_cast<double>(row)};
+        if (orientation(a, b, p) * triangle.turn >= 0 && orientation(b, c, p) * triangle.turn >= 0 &&
+            orientation(c, a, p) * triangle.turn >= 0) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+  for (std::int32_t row = box.rows.first; row <= box.rows.last; ++row) {
+    if (!rowSpans(triangle, box.cols, row).empty()) return true;
+  }
+  return false;
+}
+
+int lightmapTurn(const std::array<const Vertex*, 3>& vertices, std::int32_t size) {
+  const std::array<Point, 3> corners = texelCorners(vertices, size);
+  return orientation(corners[0], corners[1], corners[2]);
+}
 
 LayoutReport checkLayout(const std::vector<LayoutMesh>& meshes, std::int32_t size,
                          const std::function<void(double)>& progress) {
@@ -280,6 +323,7 @@ LayoutReport checkLayout(const std::vector<LayoutMesh>& meshes, std::int32_t siz
       const std::array<const Vertex*, 3> corners = {&vertices[indices[t]], &vertices[indices[t + 1]],
                                                     &vertices[indices[t + 2]]};
       ++layout.triangles;
+      layout.surfaceArea += surfaceArea(corners);
       const bool outside = !(insideUnitSquare(*corners[0]) && insideUnitSquare(*corners[1]) &&
                              insideUnitSquare(*corners[2]));
       if (outside) ++layout.outside;
@@ -360,9 +404,11 @@ LayoutReport checkLayout(const std::vector<LayoutMesh>& meshes, std::int32_t siz
   std::int32_t needed = 1;
   for (std::size_t t = 0; t < triangles.size(); ++t) {
     if (sampled[t] != 0) continue;
-    ++report.meshes[triangles[t].mesh].unsampled;
+    MeshLayout& layout = report.meshes[triangles[t].mesh];
+    ++layout.unsampled;
+    layout.unsampledArea += surfaceArea(sources[t]);
     if (needed == kNoSizeSamplesAll) continue;
-    while (needed <= kLargestSize && !holdsACorner(sources[t], needed)) needed *= 2;
+    while (needed <= kLargestSize && !coversTexelCorner(sources[t], needed)) needed *= 2;
     if (needed > kLargestSize) needed = kNoSizeSamplesAll;
   }
 
@@ -371,6 +417,8 @@ LayoutReport checkLayout(const std::vector<LayoutMesh>& meshes, std::int32_t siz
     report.outside += mesh.outside;
     report.zeroArea += mesh.zeroArea;
     report.unsampled += mesh.unsampled;
+    report.surfaceArea += mesh.surfaceArea;
+    report.unsampledArea += mesh.unsampledArea;
   }
   report.sizeSamplingAll = report.unsampled == 0 ? size : needed;
   if (progress) progress(1.0);
@@ -425,6 +473,13 @@ void appendJsonString(std::string& out, const std::string& text) {
   out += '"';
 }
 
+// The share of the surface, to four decimals.
+void appendShare(std::string& out, const char* key, double part, double whole) {
+  char text[64];
+  std::snprintf(text, sizeof text, "\"%s\": %.4f, ", key, whole > 0 ? part / whole : 0.0);
+  out += text;
+}
+
 void appendCount(std::string& out, const char* key, std::size_t value, bool comma = true) {
   out += '"';
   out += key;
@@ -443,6 +498,7 @@ std::string layoutReportJson(const LayoutReport& report, const std::string& mode
   appendCount(out, "outside", report.outside);
   appendCount(out, "zeroArea", report.zeroArea);
   appendCount(out, "unsampled", report.unsampled);
+  appendShare(out, "unsampledAreaShare", report.unsampledArea, report.surfaceArea);
   appendCount(out, "overlappedTexels", report.overlappedTexels, false);
   out += ",\n  \"sizeSamplingAll\": ";
   out += report.sizeSamplingAll == kNoSizeSamplesAll ? "null" : std::to_string(report.sizeSamplingAll);
@@ -456,6 +512,7 @@ std::string layoutReportJson(const LayoutReport& report, const std::string& mode
     appendCount(out, "outside", mesh.outside);
     appendCount(out, "zeroArea", mesh.zeroArea);
     appendCount(out, "unsampled", mesh.unsampled);
+    appendShare(out, "unsampledAreaShare", mesh.unsampledArea, mesh.surfaceArea);
     appendCount(out, "overlappedTexels", mesh.overlapped, false);
     out += '}';
   }

@@ -11,6 +11,7 @@
 
 #include <lumivex/lumivex.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,8 @@ struct MeshLayout {
   std::size_t zeroArea = 0;    // no lightmap area (or a non-finite coordinate): never sampled
   std::size_t unsampled = 0;   // some area, but no texel corner at this size
   std::size_t overlapped = 0;  // texels that lie strictly inside one of its triangles and another triangle
+  double surfaceArea = 0;      // of its triangles in the model
+  double unsampledArea = 0;    // of its unsampled triangles in the model
 };
 
 inline constexpr std::int32_t kNoSizeSamplesAll = 0;
@@ -44,6 +47,8 @@ struct LayoutReport {
   std::size_t zeroArea = 0;
   std::size_t unsampled = 0;
   std::size_t overlappedTexels = 0;  // texels strictly inside two or more triangles
+  double surfaceArea = 0;
+  double unsampledArea = 0;
   // The smallest power-of-two size, up to 16384, at which every unsampled
   // triangle would cover a texel corner; kNoSizeSamplesAll when there is none,
   // `size` when no triangle is unsampled.
@@ -53,6 +58,14 @@ struct LayoutReport {
 
 LayoutReport checkLayout(const std::vector<LayoutMesh>& meshes, std::int32_t size,
                          const std::function<void(double)>& progress = {});
+
+// True when the closed triangle, laid into texel space at `size` as the
+// sampler lays it, holds a texel corner of the grid (decided exactly).
+bool coversTexelCorner(const std::array<const Vertex*, 3>& vertices, std::int32_t size);
+
+// The exact turn of the triangle in texel space at `size`: 1 counter-clockwise,
+// -1 clockwise, 0 for no area.
+int lightmapTurn(const std::array<const Vertex*, 3>& vertices, std::int32_t size);
 
 // The report as JSON, for asset pipelines.
 std::string layoutReportJson(const LayoutReport& report, const std::string& model);

@@ -14,6 +14,7 @@
 #include "common/process_setup.h"
 #include "isolated_reading.h"
 #include "layout_check.h"
+#include "lightmap_uv_generation.h"
 #include "mesh_building.h"
 #include "output/atomic_file.h"
 
@@ -32,21 +33,27 @@ constexpr const char* kUsage =
     "Options :\n"
     "--lightmap-uv N : the UV set holding the lightmap coordinates, 0 to 7 (default 1, the second)\n"
     "--skip-unmapped : leave out meshes without that UV set (default: refuse the model)\n"
-    "--size N        : the lightmap size the layout is checked at, 1 to 16384 (default 512)\n"
+    "--generate-lightmap-uv : make a lightmap layout for every mesh (with --lightmap-uv N:\n"
+    "                  for the meshes without set N)\n"
+    "--size N        : the lightmap size the layout is made for and checked at, 1 to 16384 (default 512)\n"
+    "--padding P     : texels between generated charts and from the border, 0 to 64 (default 2)\n"
     "--report FILE   : also write the layout check per mesh as JSON to FILE\n"
     "--max-memory M  : memory the model may take while read, as 800M, 4G, ... or 0 for no limit\n"
     "                  (default an eighth of the machine's memory, at least 1G)\n"
     "--timeout S     : seconds the model may take to read, 0 for no limit (default 60)\n"
     "-h, --help      : show this text\n"
     "--version       : show the version\n"
-    "Exit codes : 0 written (warnings on standard error), 1 usage, 2 model unreadable,\n"
+    "Exit codes : 0 written (warnings on standard error), 1 usage, 2 model unreadable (or no layout fits),\n"
     "             3 no triangles, 4 a mesh without the lightmap UV set, 5 output not written\n";
 
 struct Settings {
   std::string model;
   std::string outputName;
   unsigned lightmapSet = 1;
+  bool lightmapSetGiven = false;
   bool skipUnmapped = false;
+  bool generate = false;
+  std::int32_t padding = 2;
   std::int32_t size = 512;
   std::string reportFile;
   lumivex::IsolationLimits limits;
@@ -72,7 +79,7 @@ int readArguments(int argc, char** argv, Settings& settings) {
       continue;
     }
     const bool flag = argument == "-h" || argument == "--help" || argument == "--version" ||
-                      argument == "--skip-unmapped";
+                      argument == "--skip-unmapped" || argument == "--generate-lightmap-uv";
     if (flag && arguments.hasInlineValue()) return refuse("option " + argument + " takes no value");
     if (argument == "-h" || argument == "--help") {
       std::fputs(kUsage, stdout);
@@ -86,8 +93,12 @@ int readArguments(int argc, char** argv, Settings& settings) {
       settings.skipUnmapped = true;
       continue;
     }
+    if (argument == "--generate-lightmap-uv") {
+      settings.generate = true;
+      continue;
+    }
     if (argument != "--lightmap-uv" && argument != "--size" && argument != "--report" &&
-        argument != "--max-memory" && argument != "--timeout") {
+        argument != "--max-memory" && argument != "--timeout" && argument != "--padding") {
       return refuse("unknown option " + argument);
     }
     const std::optional<std::string> text = arguments.value();
@@ -96,6 +107,11 @@ int readArguments(int argc, char** argv, Settings& settings) {
       const auto set = lumivex::parseWholeNumber(*text, 0, 7);
       if (!set) return refuse("--lightmap-uv takes a UV set from 0 to 7, not \"" + *text + "\"");
       settings.lightmapSet = static_cast<unsigned>(*set);
+      settings.lightmapSetGiven = true;
+    } else if (argument == "--padding") {
+      const auto padding = lumivex::parseWholeNumber(*text, 0, 64);
+      if (!padding) return refuse("--padding takes texels from 0 to 64, not \"" + *text + "\"");
+      settings.padding = static_cast<std::int32_t>(*padding);
     } else if (argument == "--size") {
       const auto size = lumivex::parseWholeNumber(*text, lumivex::kSmallestSize, lumivex::kLargestSize);
       if (!size) return refuse("--size takes a size from 1 to 16384, not \"" + *text + "\"");
@@ -115,6 +131,9 @@ int readArguments(int argc, char** argv, Settings& settings) {
   }
   if (names.size() < 2) return refuse(names.empty() ? "MODEL and OUTPUTNAME are missing" : "OUTPUTNAME is missing");
   if (names.size() > 2) return refuse("unexpected argument \"" + names[2] + "\"");
+  if (settings.generate && settings.skipUnmapped) {
+    return refuse("--skip-unmapped leaves out what --generate-lightmap-uv would lay out; give one of them");
+  }
   settings.model = names[0];
   settings.outputName = names[1];
   return -1;
@@ -169,10 +188,11 @@ void warnAboutLayout(const lumivex::LayoutReport& report) {
                                    ? "none up to 16384"
                                    : std::to_string(report.sizeSamplingAll);
     std::fprintf(stderr,
-                 "Warning : %zu triangles cover no texel corner at size %d and get no sample : %s; smallest size "
-                 "sampling them all : %s\n",
-                 report.unsampled, report.size, meshesWith(report, &lumivex::MeshLayout::unsampled).c_str(),
-                 needed.c_str());
+                 "Warning : %zu triangles cover no texel corner at size %d and get no sample (%.2f %% of the surface) "
+                 ": %s; smallest size sampling them all : %s\n",
+                 report.unsampled, report.size,
+                 report.surfaceArea > 0 ? 100.0 * report.unsampledArea / report.surfaceArea : 0.0,
+                 meshesWith(report, &lumivex::MeshLayout::unsampled).c_str(), needed.c_str());
   }
 }
 
@@ -194,6 +214,53 @@ int main(int argc, char** argv) {
   if (meshes.empty()) {
     std::fprintf(stderr, "Error : No triangles in %s\n", settings.model.c_str());
     return kExitNoTriangles;
+  }
+
+  // The running share only where someone watches it: a log gets no '\r' lines.
+  const bool showProgress = isatty(STDOUT_FILENO) != 0;
+  bool progressShown = false;
+  auto progressFor = [&](const char* what) {
+    std::function<void(double)> progress;
+    if (showProgress) {
+      progress = [what, &progressShown](double share) {
+        std::printf("\r%s : %3d %%", what, static_cast<int>(share * 100));
+        std::fflush(stdout);
+        progressShown = true;
+      };
+    }
+    return progress;
+  };
+  auto endProgress = [&]() {
+    if (progressShown) std::printf("\n");
+    progressShown = false;
+  };
+
+  // Generated layouts: for every mesh, or for those without the set asked for.
+  if (settings.generate) {
+    std::vector<lumivex::ImportedMesh*> laidOut;
+    std::vector<const lumivex::ImportedMesh*> kept;
+    for (lumivex::ImportedMesh& mesh : meshes) {
+      if (!settings.lightmapSetGiven || !mesh.hasLightmapSet) {
+        laidOut.push_back(&mesh);
+      } else {
+        kept.push_back(&mesh);
+      }
+    }
+    lumivex::UvGenerationOptions generation;
+    generation.size = settings.size;
+    generation.padding = settings.padding;
+    generation.progress = progressFor("Generating lightmap UVs");
+    const lumivex::UvGenerationResult generated = lumivex::generateLightmapUvs(laidOut, generation, kept);
+    endProgress();
+    if (!laidOut.empty() && !generated.generated) {
+      std::fprintf(stderr, "Error : Unable to lay out %s : %s; try a larger --size or a smaller --padding\n",
+                   settings.model.c_str(), generated.problem.c_str());
+      return kExitUnreadable;
+    }
+    if (!laidOut.empty()) {
+      std::printf("Generated lightmap UVs : %zu charts for %zu meshes, %.1f %% of the square\n", generated.charts,
+                  laidOut.size(), 100.0 * generated.coveredShare);
+    }
   }
 
   // Meshes without the lightmap set: refused, or left out when asked.
@@ -230,19 +297,9 @@ int main(int argc, char** argv) {
     lumivex::joinIdenticalVertices(mesh);
     layoutMeshes.push_back({lumivex::writtenName(mesh), &mesh.vertices, &mesh.triangles});
   }
-  // The running share only where someone watches it: a log gets no '\r' lines.
-  const bool showProgress = isatty(STDOUT_FILENO) != 0;
-  bool progressShown = false;
-  std::function<void(double)> progress;
-  if (showProgress) {
-    progress = [&progressShown](double share) {
-      std::printf("\rChecking the lightmap layout : %3d %%", static_cast<int>(share * 100));
-      std::fflush(stdout);
-      progressShown = true;
-    };
-  }
-  const lumivex::LayoutReport report = lumivex::checkLayout(layoutMeshes, settings.size, progress);
-  if (progressShown) std::printf("\n");
+  const lumivex::LayoutReport report =
+      lumivex::checkLayout(layoutMeshes, settings.size, progressFor("Checking the lightmap layout"));
+  endProgress();
 
   std::vector<lumivex::MeshToWrite> parts;
   for (const lumivex::ImportedMesh& mesh : meshes) lumivex::appendMeshParts(mesh, parts);

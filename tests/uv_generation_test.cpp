@@ -1,0 +1,233 @@
+// Generated lightmap layouts judged by the layout check: named meshes built
+// here get layouts with no overlap, nothing outside [0, 1], every face
+// sampled, and the padding kept between charts and from the border.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "import/layout_check.h"
+#include "import/lightmap_uv_generation.h"
+#include "support/tool_runner.h"
+
+namespace lumivex {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct MeshBuilder {
+  ImportedMesh mesh;
+  std::uint32_t vertex(double x, double y, double z) {
+    Vertex v{};
+    v.position = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
+    mesh.vertices.push_back(v);
+    return static_cast<std::uint32_t>(mesh.vertices.size() - 1);
+  }
+  void triangle(std::uint32_t a, std::uint32_t b, std::uint32_t c) { mesh.triangles.insert(mesh.triangles.end(), {a, b, c}); }
+  void quad(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) { triangle(a, b, c), triangle(a, c, d); }
+};
+
+// A grid of quads over (s, t) in [0, 1]^2 mapped through `at`; rows of
+// `columns` vertices, closed around in s when `wrap`.
+ImportedMesh grid(int columns, int rows, bool wrap, const std::function<std::array<double, 3>(double, double)>& at) {
+  MeshBuilder b;
+  const int across = wrap ? columns : columns + 1;
+  for (int j = 0; j <= rows; ++j) {
+    for (int i = 0; i < across; ++i) {
+      const auto p = at(static_cast<double>(i) / columns, static_cast<double>(j) / rows);
+      b.vertex(p[0], p[1], p[2]);
+    }
+  }
+  for (int j = 0; j < rows; ++j) {
+    for (int i = 0; i < columns; ++i) {
+      auto index = [&](int x, int y) { return static_cast<std::uint32_t>(y * across + (wrap ? x % columns : x)); };
+      b.quad(index(i, j), index(i + 1, j), index(i + 1, j + 1), index(i, j + 1));
+    }
+  }
+  return b.mesh;
+}
+
+ImportedMesh cube() {
+  MeshBuilder b;
+  for (int k = 0; k < 8; ++k) b.vertex(k & 1, (k >> 1) & 1, (k >> 2) & 1);
+  b.quad(0, 2, 3, 1), b.quad(4, 5, 7, 6), b.quad(0, 1, 5, 4), b.quad(2, 6, 7, 3), b.quad(0, 4, 6, 2), b.quad(1, 3, 7, 5);
+  return b.mesh;
+}
+
+ImportedMesh cylinder() {
+  return grid(24, 6, true, [](double s, double t) {
+    return std::array<double, 3>{std::cos(2 * kPi * s), std::sin(2 * kPi * s), 3 * t};
+  });
+}
+
+ImportedMesh sphere() {
+  return grid(24, 12, true, [](double s, double t) {
+    const double polar = kPi * (0.02 + 0.96 * t);  // no pole points: rings all round
+    return std::array<double, 3>{std::sin(polar) * std::cos(2 * kPi * s), std::sin(polar) * std::sin(2 * kPi * s),
+                                 std::cos(polar)};
+  });
+}
+
+// A roof: two slopes meeting at a ridge, each the mirror image of the other.
+ImportedMesh mirroredHalves() {
+  return grid(8, 4, false, [](double s, double t) { return std::array<double, 3>{2 * s - 1, 2 * t, 1 - std::fabs(2 * s - 1)}; });
+}
+
+// A strip with repeated corners and three points in a line among its faces.
+ImportedMesh withDegenerateFaces() {
+  ImportedMesh mesh = grid(4, 2, false, [](double s, double t) { return std::array<double, 3>{s, t, 0}; });
+  mesh.triangles.insert(mesh.triangles.end(), {0, 0, 1, 0, 1, 2, 5, 5, 5});
+  return mesh;
+}
+
+ImportedMesh longThinStrip() {
+  return grid(40, 1, false, [](double s, double t) { return std::array<double, 3>{40 * s, 0.5 * t, 0}; });
+}
+
+struct GenerationCase {
+  const char* label;
+  std::function<ImportedMesh()> make;
+  std::size_t zeroArea;  // faces of no area in the model
+};
+
+void PrintTo(const GenerationCase& c, std::ostream* os) { *os << c.label; }
+
+// The faces of each chart: faces sharing a lightmap point.
+std::vector<int> chartOfFaces(const ImportedMesh& mesh) {
+  std::vector<int> parent(mesh.triangles.size() / 3);
+  for (std::size_t f = 0; f < parent.size(); ++f) parent[f] = static_cast<int>(f);
+  std::function<int(int)> root = [&](int f) { return parent[static_cast<std::size_t>(f)] == f ? f : parent[static_cast<std::size_t>(f)] = root(parent[static_cast<std::size_t>(f)]); };
+  std::map<std::pair<float, float>, int> faceAt;
+  for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
+    const Vertex& v = mesh.vertices[mesh.triangles[i]];
+    const auto [at, added] = faceAt.try_emplace({v.lightmapU, v.lightmapV}, static_cast<int>(i / 3));
+    if (!added) parent[static_cast<std::size_t>(root(static_cast<int>(i / 3)))] = root(at->second);
+  }
+  std::vector<int> chart(parent.size());
+  for (std::size_t f = 0; f < parent.size(); ++f) chart[f] = root(static_cast<int>(f));
+  return chart;
+}
+
+double segmentDistance(std::array<double, 2> p, std::array<double, 2> a, std::array<double, 2> b) {
+  const double dx = b[0] - a[0], dy = b[1] - a[1];
+  const double length2 = dx * dx + dy * dy;
+  const double t = length2 > 0 ? std::clamp(((p[0] - a[0]) * dx + (p[1] - a[1]) * dy) / length2, 0.0, 1.0) : 0.0;
+  return std::hypot(p[0] - a[0] - t * dx, p[1] - a[1] - t * dy);
+}
+
+// The smallest gap, in texels, between faces of different charts (charts a
+// padding apart never cross, so corner-to-edge distances give it).
+double smallestGapBetweenCharts(const ImportedMesh& mesh, std::int32_t size) {
+  const std::vector<int> chart = chartOfFaces(mesh);
+  auto corner = [&](std::size_t f, std::size_t k) {
+    const Vertex& v = mesh.vertices[mesh.triangles[3 * f + k]];
+    return std::array<double, 2>{double{v.lightmapU} * size, double{v.lightmapV} * size};
+  };
+  double gap = INFINITY;
+  for (std::size_t f = 0; f < chart.size(); ++f) {
+    for (std::size_t g = 0; g < chart.size(); ++g) {
+      if (chart[f] == chart[g]) continue;
+      for (std::size_t k = 0; k < 3; ++k) {
+        for (std::size_t e = 0; e < 3; ++e) gap = std::min(gap, segmentDistance(corner(f, k), corner(g, e), corner(g, (e + 1) % 3)));
+      }
+    }
+  }
+  return gap;
+}
+
+class GeneratedLayouts : public ::testing::TestWithParam<GenerationCase> {};
+
+TEST_P(GeneratedLayouts, PassTheLayoutCheckWithThePaddingKept) {
+  const GenerationCase& c = GetParam();
+  for (const std::int32_t size : {128, 200}) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    ImportedMesh mesh = c.make();
+    const std::size_t faces = mesh.triangles.size() / 3;
+    UvGenerationOptions options;
+    options.size = size;
+    const UvGenerationResult result = generateLightmapUvs({&mesh}, options);
+    ASSERT_TRUE(result.generated) << result.problem;
+    ASSERT_EQ(mesh.triangles.size(), 3 * faces);
+
+    const LayoutReport report = checkLayout({{"m", &mesh.vertices, &mesh.triangles}}, size);
+    EXPECT_EQ(report.overlappedTexels, 0u);
+    EXPECT_EQ(report.outside, 0u);
+    EXPECT_EQ(report.zeroArea, c.zeroArea);
+    EXPECT_EQ(report.unsampled, 0u);
+    // Nothing within the padding of the border, nor of another chart.
+    for (const Vertex& v : mesh.vertices) {
+      EXPECT_GE(v.lightmapU * size, 2.0f - 1e-4f);
+      EXPECT_LE(v.lightmapU * size, size - 2.0f + 1e-4f);
+      EXPECT_GE(v.lightmapV * size, 2.0f - 1e-4f);
+      EXPECT_LE(v.lightmapV * size, size - 2.0f + 1e-4f);
+    }
+    EXPECT_GE(smallestGapBetweenCharts(mesh, size), 2.0 - 1e-3);
+    // The charts fill the square reasonably.
+    EXPECT_GT(result.coveredShare, 0.3) << result.charts << " charts";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GeneratedLayouts,
+                         ::testing::Values(GenerationCase{"Cube", cube, 0}, GenerationCase{"Cylinder", cylinder, 0},
+                                           GenerationCase{"Sphere", sphere, 0},
+                                           GenerationCase{"MirroredHalves", mirroredHalves, 0},
+                                           GenerationCase{"DegenerateFaces", withDegenerateFaces, 3},
+                                           GenerationCase{"LongThinStrip", longThinStrip, 0}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(GeneratedLayouts, AreTheSameBytesEveryTimeAndKeepClearOfKeptLayouts) {
+  ImportedMesh first = sphere(), second = sphere();
+  ImportedMesh kept = cube();
+  for (std::size_t i = 0; i < kept.vertices.size(); ++i) {  // a layout of its own in the lower left quarter
+    kept.vertices[i].lightmapU = 0.05f + 0.4f * static_cast<float>(i & 1);
+    kept.vertices[i].lightmapV = 0.05f + 0.4f * static_cast<float>((i >> 1) & 1);
+  }
+  kept.triangles = {0, 1, 3, 0, 3, 2};
+  UvGenerationOptions options;
+  options.size = 128;
+  ASSERT_TRUE(generateLightmapUvs({&first}, options, {&kept}).generated);
+  ASSERT_TRUE(generateLightmapUvs({&second}, options, {&kept}).generated);
+  ASSERT_EQ(first.vertices.size(), second.vertices.size());
+  EXPECT_EQ(std::memcmp(first.vertices.data(), second.vertices.data(), first.vertices.size() * sizeof(Vertex)), 0);
+
+  const LayoutReport report =
+      checkLayout({{"kept", &kept.vertices, &kept.triangles}, {"made", &first.vertices, &first.triangles}}, 128);
+  EXPECT_EQ(report.overlappedTexels, 0u);
+  EXPECT_EQ(report.outside, 0u);
+}
+
+// An OBJ cube without UVs through lumivex-import, lumivex and lumivex-preview.
+TEST(GeneratedLayouts, GoThroughTheCommandAndThePreview) {
+  testing::TemporaryFolder folder;
+  std::string obj;
+  const ImportedMesh box = cube();
+  for (const Vertex& v : box.vertices) {
+    obj += "v " + std::to_string(v.position.x) + " " + std::to_string(v.position.y) + " " + std::to_string(v.position.z) + "\n";
+  }
+  for (std::size_t i = 0; i < box.triangles.size(); i += 3) {
+    obj += "f " + std::to_string(box.triangles[i] + 1) + " " + std::to_string(box.triangles[i + 1] + 1) + " " +
+           std::to_string(box.triangles[i + 2] + 1) + "\n";
+  }
+  testing::writeFile(folder / "box.obj", obj);
+  const auto imported =
+      testing::runProgram(LUMIVEX_IMPORT_BINARY, {"box.obj", "box", "--generate-lightmap-uv", "--size", "256"}, folder.path());
+  ASSERT_EQ(imported.exitCode, 0) << imported.standardError;
+  EXPECT_EQ(imported.standardError, "") << "a generated layout gives no warning";
+  EXPECT_NE(imported.standardOutput.find("Generated lightmap UVs : 6 charts for 1 meshes"), std::string::npos)
+      << imported.standardOutput;
+  ASSERT_EQ(testing::runProgram(LUMIVEX_BINARY, {"medium", "box"}, folder.path()).exitCode, 0);
+  const auto previewed = testing::runProgram(LUMIVEX_PREVIEW_BINARY, {"box.samples", "box"}, folder.path());
+  ASSERT_EQ(previewed.exitCode, 0) << previewed.standardError;
+  // Six faces of one square metre each, packed two texels apart: about half the square and more.
+  const std::size_t at = previewed.standardOutput.find("Covered       : ");
+  ASSERT_NE(at, std::string::npos);
+  const double share = std::stod(previewed.standardOutput.substr(previewed.standardOutput.find('(', at) + 1));
+  EXPECT_GT(share, 50.0) << previewed.standardOutput;
+  EXPECT_NE(previewed.standardOutput.find("Not unit      : 0 covered"), std::string::npos) << previewed.standardOutput;
+}
+
+}  // namespace
+}  // namespace lumivex
