@@ -36,3 +36,38 @@ PY
   "$build/lumivex-preview" letter_f.samples letter_f_down --rows-down > /dev/null)
 cp "$work/letter_f-coverage.png" docs/images/orientation-default.png
 cp "$work/letter_f_down-coverage.png" docs/images/orientation-rows-down.png
+
+# A torus without UVs: before, its top view used as the layout (the lower
+# half lands on the upper half, and the sides get almost no room); after,
+# the generated layout.
+python3 - "$work" <<'PY'
+import math, sys
+folder = sys.argv[1]
+rings, sides = 48, 24
+points = []
+for i in range(rings):
+    a = 2 * math.pi * i / rings
+    for j in range(sides):
+        b = 2 * math.pi * j / sides
+        r = 1 + 0.4 * math.cos(b)
+        points.append((r * math.cos(a), r * math.sin(a), 0.4 * math.sin(b)))
+faces = []
+for i in range(rings):
+    for j in range(sides):
+        a, b = i * sides + j, i * sides + (j + 1) % sides
+        c, d = ((i + 1) % rings) * sides + (j + 1) % sides, ((i + 1) % rings) * sides + j
+        faces += [(a, b, c), (a, c, d)]
+with open(f"{folder}/torus.obj", "w") as plain, open(f"{folder}/torus_top_view.obj", "w") as top:
+    for x, y, z in points:
+        plain.write(f"v {x:.6f} {y:.6f} {z:.6f}\n")
+        top.write(f"v {x:.6f} {y:.6f} {z:.6f}\nvt {(x + 1.5) / 3:.6f} {(y + 1.5) / 3:.6f}\n")
+    for f in faces:
+        plain.write("f %d %d %d\n" % tuple(k + 1 for k in f))
+        top.write("f %d/%d %d/%d %d/%d\n" % tuple(k + 1 for k in f for _ in range(2)))
+PY
+(cd "$work" && "$build/lumivex-import" torus_top_view.obj before --lightmap-uv 0 > /dev/null 2>&1 &&
+  "$build/lumivex" medium before > /dev/null && "$build/lumivex-preview" before.samples before > /dev/null &&
+  "$build/lumivex-import" torus.obj after --generate-lightmap-uv --size 256 > /dev/null &&
+  "$build/lumivex" medium after > /dev/null && "$build/lumivex-preview" after.samples after > /dev/null)
+cp "$work/before-normal.png" docs/images/generated-before-normal.png
+cp "$work/after-normal.png" docs/images/generated-after-normal.png
