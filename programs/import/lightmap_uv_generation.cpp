@@ -235,6 +235,38 @@ void planeOf(Vec3 n, Vec3& tangent, Vec3& bitangent) {
   bitangent = cross(n, tangent);
 }
 
+// Lays the chart's faces (from `first` on) flat on the plane of their mean
+// normal instead, when that shrinks the most tilted face less than the first
+// face's plane does and every face stays turned the chart's way and clear of
+// the others: the faces then keep more of their area.
+void relayOnMeanPlane(const Faces& faces, Charts& charts, std::uint32_t first, Vec3 axis, Vec3 mean, double cellSize) {
+  double worstOnAxis = 1, worstOnMean = 1;
+  for (std::size_t i = first; i < charts.faces.size(); ++i) {
+    const Vec3 n = faces.normals[charts.faces[i]];
+    worstOnAxis = std::min(worstOnAxis, dot(n, axis));
+    worstOnMean = std::min(worstOnMean, dot(n, mean));
+  }
+  if (!(worstOnMean > worstOnAxis + 0.02)) return;
+  Vec3 tangent{}, bitangent{};
+  planeOf(mean, tangent, bitangent);
+  const Vec3 origin = faces.positions[faces.corners[charts.faces[first]][0]];
+  FlatChart flat(cellSize);
+  std::vector<Triangle2> laid;
+  laid.reserve(charts.faces.size() - first);
+  for (std::size_t i = first; i < charts.faces.size(); ++i) {
+    const std::uint32_t f = charts.faces[i];
+    Triangle2 t{};
+    for (std::size_t k = 0; k < 3; ++k) {
+      const Vec3 p = faces.positions[faces.corners[f][k]] - origin;
+      t[k] = {dot(p, tangent), dot(p, bitangent)};
+    }
+    if (!(cross2(t[0], t[1], t[2]) > 0.0) || flat.overlaps(t)) return;
+    flat.add(t);
+    laid.push_back(t);
+  }
+  for (std::size_t i = first; i < charts.faces.size(); ++i) charts.flat[charts.faces[i]] = laid[i - first];
+}
+
 Charts growCharts(const Faces& faces, const std::function<void(double)>& progress) {
   const std::size_t count = faces.corners.size();
   Charts charts;
@@ -274,12 +306,16 @@ Charts growCharts(const Faces& faces, const std::function<void(double)>& progres
       longest = std::max(longest, std::hypot(a.x - b.x, a.y - b.y));
     }
     FlatChart flat(longest);
+    Vec3 normalSum{0, 0, 0};
     auto join = [&](std::uint32_t f, const Triangle2& t) {
       charts.chartOf[f] = chart;
       charts.flat[f] = t;
       charts.faces.push_back(f);
       flat.add(t);
       queue.push_back(f);
+      const Vec3 n = faces.normals[f];
+      normalSum = {normalSum.x + n.x * faces.areas[f], normalSum.y + n.y * faces.areas[f],
+                   normalSum.z + n.z * faces.areas[f]};
     };
     queue.clear();
     join(seed, seedFlat);
@@ -293,6 +329,9 @@ Charts growCharts(const Faces& faces, const std::function<void(double)>& progres
         if (!(cross2(t[0], t[1], t[2]) > 0.0) || flat.overlaps(t)) continue;
         join(g, t);
       }
+    }
+    if (length(normalSum) > 0) {
+      relayOnMeanPlane(faces, charts, charts.faceStart.back(), axis, scaled(normalSum, 1.0 / length(normalSum)), longest);
     }
     charts.faceStart.push_back(static_cast<std::uint32_t>(charts.faces.size()));
     assigned += queue.size();
@@ -1022,20 +1061,19 @@ UvGenerationResult generateLightmapUvs(const std::vector<ImportedMesh*>& meshes,
   result.texelsPerUnit = density;
 
   std::vector<std::array<Vec2, 3>> texels(faces.corners.size());
-  double chartArea = 0;
+  double texelArea = 0;  // of the charts as laid flat
   for (std::size_t c = 0; c < chartCount; ++c) {
     const std::vector<Triangle2> local = localTexels(c, density);
     for (std::uint32_t i = charts.faceStart[c]; i < charts.faceStart[c + 1]; ++i) {
       const std::uint32_t f = charts.faces[i];
-      chartArea += faces.areas[f];
       const Triangle2& t = local[i - charts.faceStart[c]];
+      texelArea += 0.5 * cross2(t[0], t[1], t[2]);
       for (std::size_t k = 0; k < 3; ++k) {
         texels[f][k] = {std::min(placements[c].x + t[k].x, double(size)), std::min(placements[c].y + t[k].y, double(size))};
       }
     }
   }
-  result.coveredShare = chartArea * density * density / (static_cast<double>(size) * size);
-
+  result.coveredShare = texelArea / (static_cast<double>(size) * size);
 
   // Lightmap coordinates of every face corner. Degenerate faces take a point
   // of a chart they touch, so they take no room.

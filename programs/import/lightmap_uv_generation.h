@@ -29,7 +29,7 @@ struct UvGenerationResult {
   std::string problem;        // why there is no layout, when generated is false
   std::size_t charts = 0;
   double texelsPerUnit = 0;   // the density: texels per unit of model length
-  double coveredShare = 0;    // the share of the square the charts' areas take
+  double coveredShare = 0;    // the share of the square the charts take, as laid flat
   std::size_t snappedVertices = 0;  // moved onto texel corners so that small faces are sampled
 };
 
