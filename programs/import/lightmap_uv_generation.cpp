@@ -366,7 +366,9 @@ std::vector<Vec2> convexHull(std::vector<Vec2> points) {
   return hull;
 }
 
-ChartShape shapeOf(const Charts& charts, std::size_t chart) {
+// `squareOnly`: the turn whose rectangle has the shortest longer side, for a
+// chart that fills the square alone; otherwise the rectangle of least area.
+ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false) {
   std::vector<Vec2> points;
   for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
     for (const Vec2& p : charts.flat[charts.faces[i]]) points.push_back(p);
@@ -374,22 +376,28 @@ ChartShape shapeOf(const Charts& charts, std::size_t chart) {
   const std::vector<Vec2> hull = convexHull(points);
   ChartShape best;
   double bestArea = INFINITY;
-  // The smallest rectangle has a side along an edge of the hull.
-  for (std::size_t i = 0; i < hull.size(); ++i) {
-    const Vec2 a = hull[i], b = hull[(i + 1) % hull.size()];
-    const double edge = std::hypot(b.x - a.x, b.y - a.y);
-    if (!(edge > 0)) continue;
-    const double c = (b.x - a.x) / edge, s = (b.y - a.y) / edge;
+  auto tryTurn = [&](double c, double s) {
     double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
     for (const Vec2& p : hull) {
       const double x = c * p.x + s * p.y, y = -s * p.x + c * p.y;
       x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
     }
-    const double area = (x1 - x0) * (y1 - y0);
+    const double area = squareOnly ? std::max(x1 - x0, y1 - y0) : (x1 - x0) * (y1 - y0);
     if (area < bestArea * (1 - 1e-12)) {
       bestArea = area;
       best = {x1 - x0, y1 - y0, c, s, x0, y0, false};
     }
+  };
+  // The smallest rectangle has a side along an edge of the hull; the
+  // smallest square need not, so turns by half degrees are tried as well.
+  for (std::size_t i = 0; i < hull.size(); ++i) {
+    const Vec2 a = hull[i], b = hull[(i + 1) % hull.size()];
+    const double edge = std::hypot(b.x - a.x, b.y - a.y);
+    if (edge > 0) tryTurn((b.x - a.x) / edge, (b.y - a.y) / edge);
+  }
+  for (int step = 0; squareOnly && hull.size() >= 3 && step < 180; ++step) {
+    const double angle = step * 3.14159265358979323846 / 360.0;
+    tryTurn(std::cos(angle), std::sin(angle));
   }
   if (!std::isfinite(bestArea)) {  // fewer than three hull points: no turn
     double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
@@ -905,7 +913,7 @@ UvGenerationResult generateLightmapUvs(const std::vector<ImportedMesh*>& meshes,
   std::vector<ChartShape> shapes(chartCount);
   double rectangles = 0;
   for (std::size_t c = 0; c < chartCount; ++c) {
-    shapes[c] = shapeOf(charts, c);
+    shapes[c] = shapeOf(charts, c, chartCount == 1);
     rectangles += shapes[c].width * shapes[c].height;
   }
   std::vector<std::uint32_t> order(chartCount);
