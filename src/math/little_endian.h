@@ -45,9 +45,9 @@ inline void storeU32(void* bytes, std::uint32_t value) {
 inline void storeFloat(void* bytes, float value) { storeU32(bytes, std::bit_cast<std::uint32_t>(value)); }
 
 inline void appendU32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-  std::uint8_t encoded[4];
-  storeU32(encoded, value);
-  bytes.insert(bytes.end(), encoded, encoded + 4);
+  const std::size_t at = bytes.size();
+  bytes.resize(at + 4);
+  storeU32(bytes.data() + at, value);
 }
 inline void appendI32(std::vector<std::uint8_t>& bytes, std::int32_t value) {
   appendU32(bytes, static_cast<std::uint32_t>(value));
@@ -56,9 +56,9 @@ inline void appendFloat(std::vector<std::uint8_t>& bytes, float value) {
   appendU32(bytes, std::bit_cast<std::uint32_t>(value));
 }
 inline void appendU16(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
-  std::uint8_t encoded[2];
-  storeU16(encoded, value);
-  bytes.insert(bytes.end(), encoded, encoded + 2);
+  const std::size_t at = bytes.size();
+  bytes.resize(at + 2);
+  storeU16(bytes.data() + at, value);
 }
 
 // Converts an array of 16-bit entries read raw from a file, in place.
