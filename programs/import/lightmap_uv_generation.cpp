@@ -342,6 +342,10 @@ Charts growCharts(const Faces& faces, const std::function<void(double)>& progres
 
 // ---- Turning each chart to its smallest bounding rectangle ----------------
 
+// Charts shorter than this are not tilted: their faces are short as well, and
+// a tilt of two texels would take a large share of their room.
+constexpr double kTiltFromTexels = 32.0;
+
 struct ChartShape {
   double width = 0, height = 0;  // model units, after turning
   double cosine = 1, sine = 0;   // the turn
@@ -366,9 +370,31 @@ std::vector<Vec2> convexHull(std::vector<Vec2> points) {
   return hull;
 }
 
+// Whether some face of the chart is under a texel across but several texels
+// long: only such faces can miss every texel corner along a row.
+bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
+  for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
+    const Triangle2& t = charts.flat[charts.faces[i]];
+    double longest = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));
+    }
+    const double across = longest > 0 ? std::abs(cross2(t[0], t[1], t[2])) / longest : 0;
+    if (across * density < 1.0 && longest * density >= 8.0) return true;
+  }
+  return false;
+}
+
 // `squareOnly`: the turn whose rectangle has the shortest longer side, for a
 // chart that fills the square alone; otherwise the rectangle of least area.
-ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false) {
+// With `tiltDensity` (texels per model unit, an estimate), a chart many texels
+// long with long thin faces is then turned a little further, so that its length climbs two texels
+// across the grid: faces thinner than a texel that run along the length
+// (the sides of a finely divided tube) would, laid along a texel row, miss
+// every texel corner together; climbing, each sweeps across the corners'
+// offsets and holds about as many corners as texels of area. It costs about
+// two texels of height.
+ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false, double tiltDensity = 0) {
   std::vector<Vec2> points;
   for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
     for (const Vec2& p : charts.flat[charts.faces[i]]) points.push_back(p);
@@ -403,6 +429,13 @@ ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = fa
     double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
     for (const Vec2& p : points) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
     best = {x1 - x0, y1 - y0, 1, 0, x0, y0, false};
+  }
+  const double longTexels = std::max(best.width, best.height) * tiltDensity;
+  if (!squareOnly && hull.size() >= 3 && longTexels >= kTiltFromTexels && hasLongThinFaces(charts, chart, tiltDensity)) {
+    const double tilt = 2.0 / longTexels, c = std::cos(tilt), s = std::sin(tilt);
+    const double cosine = best.cosine * c - best.sine * s, sine = best.sine * c + best.cosine * s;
+    bestArea = INFINITY;
+    tryTurn(cosine, sine);
   }
   if (best.height > best.width) {
     std::swap(best.width, best.height);
@@ -913,7 +946,7 @@ UvGenerationResult generateLightmapUvs(const std::vector<ImportedMesh*>& meshes,
   std::vector<ChartShape> shapes(chartCount);
   double rectangles = 0;
   for (std::size_t c = 0; c < chartCount; ++c) {
-    shapes[c] = shapeOf(charts, c, chartCount == 1);
+    shapes[c] = shapeOf(charts, c, chartCount == 1, expectedDensity);
     rectangles += shapes[c].width * shapes[c].height;
   }
   std::vector<std::uint32_t> order(chartCount);
