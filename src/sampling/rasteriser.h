@@ -59,6 +59,15 @@ struct RasteriseOptions {
   const std::atomic<bool>* cancel = nullptr;
 };
 
+// The rasteriser's options for a caller's sampling options.
+inline RasteriseOptions rasteriseOptionsOf(const SampleOptions& options) {
+  RasteriseOptions rasterise;
+  rasterise.maxThreads = options.threads;
+  rasterise.progress = options.progress;
+  rasterise.cancel = options.cancel;
+  return rasterise;
+}
+
 // Rasterises `meshes` in order, triangle by triangle, exactly as sampling
 // every triangle of every mesh in turn would. Because the last writer wins,
 // it works from the last triangle back and skips texels already settled, and

@@ -62,14 +62,6 @@ struct Buffer {
   }
 };
 
-RasteriseOptions rasteriseOptionsOf(const SampleOptions& options) {
-  RasteriseOptions rasterise;
-  rasterise.maxThreads = options.threads;
-  rasterise.progress = options.progress;
-  rasterise.cancel = options.cancel;
-  return rasterise;
-}
-
 Result cancelled() { return {Status::Cancelled, "cancelled"}; }
 
 // The whole file in memory, then sampled: for sources that cannot be read by

@@ -14,14 +14,6 @@ namespace {
 
 Result invalid(const char* problem, std::uint64_t where = 0) { return {Status::InvalidArgument, problem, where}; }
 
-RasteriseOptions rasteriseOptionsOf(const SampleOptions& options) {
-  RasteriseOptions rasterise;
-  rasterise.maxThreads = options.threads;
-  rasterise.progress = options.progress;
-  rasterise.cancel = options.cancel;
-  return rasterise;
-}
-
 template <typename Index>
 Result checkIndices(std::span<const Index> indices, std::size_t vertexCount) {
   if (indices.size() % 3 != 0) return invalid("indices: length is not a multiple of 3");
