@@ -499,6 +499,36 @@ struct Placement {
   std::int32_t x = 0, y = 0;  // texel where the chart's rectangle starts
 };
 
+// The largest density at which `fits` holds, searched from `start`: down by
+// halves while nothing fits; once something has, up by `growth` while it keeps
+// fitting (with no growth the first fit is kept), then bisection until the
+// density that fails is within `tolerance` of the one that fits. 0 when
+// nothing fits at all.
+double largestFittingDensity(double start, double growth, double tolerance, const std::function<bool(double)>& fits,
+                             const std::function<void(int step)>& stepDone) {
+  double fitting = 0, failing = 0, next = start;
+  for (int step = 0; step < 60; ++step) {
+    if (fits(next)) {
+      fitting = next;
+    } else {
+      failing = next;
+    }
+    stepDone(step);
+    if (fitting == 0) {
+      next *= 0.5;
+      if (!(next > 1e-300)) break;
+    } else if (failing == 0) {
+      if (growth == 0) break;
+      next = fitting * growth;
+    } else if (failing / fitting < tolerance) {
+      break;
+    } else {
+      next = std::sqrt(fitting * failing);
+    }
+  }
+  return fitting;
+}
+
 // A chart under two texels across in either direction: it gets a spare texel
 // each way, so that it can be moved onto a texel corner.
 bool isTiny(const ChartShape& shape, double density) { return shape.height * density < 2.0; }
@@ -957,29 +987,16 @@ UvGenerationResult generateLightmapUvs(const std::vector<ImportedMesh*>& meshes,
     return a < b;
   });
 
-  // The density: the largest that packs, found by halving from the density
-  // at which the rectangles alone would fill the square, then bisecting.
+  // The density: the largest at which the rectangles pack, from the density
+  // at which they alone would fill the square.
   std::vector<Placement> placements, trial;
   const double free = static_cast<double>(size - padding);
-  double tried = rectangles > 0 ? free / std::sqrt(rectangles) : 1.0;
-  double density = 0, failed = 0;
-  for (int step = 0; step < 60; ++step) {
-    if (pack(shapes, order, tried, size, padding, trial)) {
-      density = tried;
-      placements.swap(trial);
-    } else {
-      failed = tried;
-    }
-    if (options.progress) options.progress(0.6 + 0.15 * std::min(step, 30) / 30.0);
-    if (density == 0) {
-      tried *= 0.5;
-      if (!(tried > 1e-300)) break;
-    } else if (failed == 0 || failed / density < 1.002) {
-      break;
-    } else {
-      tried = std::sqrt(density * failed);
-    }
-  }
+  double density = largestFittingDensity(
+      rectangles > 0 ? free / std::sqrt(rectangles) : 1.0, 0.0, 1.002,
+      [&](double at) { return pack(shapes, order, at, size, padding, trial); },
+      [&](int step) {
+        if (options.progress) options.progress(0.6 + 0.15 * std::min(step, 30) / 30.0);
+      });
   if (!(density > 0)) {
     result.problem = std::to_string(chartCount) + " charts do not fit a lightmap of size " + std::to_string(size) +
                      " with padding " + std::to_string(padding);
@@ -1067,33 +1084,20 @@ UvGenerationResult generateLightmapUvs(const std::vector<ImportedMesh*>& meshes,
     }
     return true;
   };
-  // From there: up by steps while the shapes fit, down by halves while they
-  // do not (around kept layouts the rectangles' estimate is too high), then
-  // bisection to within 1.5 %.
-  {
-    const double freeShare = 1.0 - static_cast<double>(takenCells) / (static_cast<double>(size) * size);
-    double fits = 0, fails = 0, next = density * std::sqrt(std::max(freeShare, 1e-6));
-    for (int step = 0; step < 60; ++step) {
-      if (packShapes(next, trial)) {
-        fits = next;
+  // From there by the charts' shapes: up by steps while they fit, down by
+  // halves while they do not (around kept layouts the rectangles' estimate is
+  // too high), then bisection to within 1.5 %.
+  const double freeShare = 1.0 - static_cast<double>(takenCells) / (static_cast<double>(size) * size);
+  density = largestFittingDensity(
+      density * std::sqrt(std::max(freeShare, 1e-6)), 1.15, 1.015,
+      [&](double at) {
+        if (!packShapes(at, trial)) return false;
         placements.swap(trial);
-      } else {
-        fails = next;
-      }
-      if (options.progress) options.progress(0.75 + 0.15 * std::min(step, 12) / 12.0);
-      if (fits == 0) {
-        next *= 0.5;
-        if (!(next > 1e-300)) break;
-      } else if (fails == 0) {
-        next = fits * 1.15;
-      } else if (fails / fits < 1.015) {
-        break;
-      } else {
-        next = std::sqrt(fits * fails);
-      }
-    }
-    density = fits;
-  }
+        return true;
+      },
+      [&](int step) {
+        if (options.progress) options.progress(0.75 + 0.15 * std::min(step, 12) / 12.0);
+      });
   if (!(density > 0)) {
     result.problem = std::to_string(chartCount) + " charts do not fit beside the kept layouts in a lightmap of size " +
                      std::to_string(size) + " with padding " + std::to_string(padding);
