@@ -4,32 +4,15 @@
 // sixteenths of a texel (corners on edges, shared edges, stacked and mirrored
 // twins) must give exactly the counts of a plain scan in integers.
 
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "import/layout_check.h"
 
 namespace {
-
-class Input {
- public:
-  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool empty() const { return position_ >= size_; }
-  std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-  float rawFloat() {
-    std::uint32_t bits = 0;
-    for (int k = 0; k < 4; ++k) bits = bits << 8 | byte();
-    return std::bit_cast<float>(bits);
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
-};
 
 void require(bool condition) {
   if (!condition) std::abort();
@@ -74,7 +57,7 @@ PlainCounts countPlainly(const std::vector<std::int64_t>& lattice, std::int32_t 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Input input(data, size);
+  FuzzInput input(data, size);
   const bool onLattice = (input.byte() & 1) != 0;
   // Powers of two on the lattice, so that size x u is exact; any size otherwise.
   const std::uint8_t sizeByte = input.byte();

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "output/sample_grid.h"
 #include "sampling/rasteriser.h"
 #include "support/kernel_family.h"
@@ -23,27 +24,10 @@
 
 namespace {
 
-class Input {
- public:
-  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool empty() const { return position_ >= size_; }
-  std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-  std::uint32_t word() {
-    std::uint32_t value = 0;
-    for (int k = 0; k < 4; ++k) value = value << 8 | byte();
-    return value;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
-};
-
 struct Builder {
   std::vector<std::uint8_t> vertexBytes;
   std::vector<std::uint16_t> indices;
-  std::uint16_t add(Input& in, float u, float v) {
+  std::uint16_t add(FuzzInput& in, float u, float v) {
     float record[10];
     for (int k = 0; k < 8; ++k) record[k] = static_cast<float>(static_cast<int>(in.byte()) - 128) / 16.0f;
     record[8] = u;
@@ -56,7 +40,7 @@ struct Builder {
 
 // A lightmap coordinate for a grid of `size`: on or near a texel corner, or
 // anywhere, or tiny, huge, or any float at all.
-float coordinate(Input& in, int size) {
+float coordinate(FuzzInput& in, int size) {
   const std::uint8_t kind = in.byte() % 8;
   const float corner = static_cast<float>(static_cast<int>(in.byte()) - 16) / static_cast<float>(size);
   switch (kind) {
@@ -73,7 +57,7 @@ float coordinate(Input& in, int size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Input in(data, size);
+  FuzzInput in(data, size);
   static constexpr lumivex::LightmapSize kSizes[] = {1, 2, 3, 16, 64, 128};
   const lumivex::LightmapSize gridSize = kSizes[in.byte() % 6];
   const std::size_t threads = 1 + in.byte() % 3;
