@@ -1,8 +1,13 @@
 #include "arguments.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace lumivex {
+
+void printArgumentRefusal(const std::string& what, const char* tool, const char* usageLine) {
+  std::fprintf(stderr, "Error : %s\nUsage : %s\nTry %s --help for the options.\n", what.c_str(), usageLine, tool);
+}
 
 ArgumentReader::ArgumentReader(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) arguments_.emplace_back(argv[i]);

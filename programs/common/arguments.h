@@ -30,6 +30,10 @@ class ArgumentReader {
   std::optional<std::string> inlineValue_;
 };
 
+// Says on standard error what was wrong with the command line, with the usage
+// line ("TOOL MODEL OUTPUTNAME [options]") and where the options are explained.
+void printArgumentRefusal(const std::string& what, const char* tool, const char* usageLine);
+
 // A whole number from `lowest` to `highest`, written in decimal digits only.
 std::optional<std::uint64_t> parseWholeNumber(const std::string& text, std::uint64_t lowest, std::uint64_t highest);
 

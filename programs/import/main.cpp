@@ -60,10 +60,7 @@ struct Settings {
 };
 
 int refuse(const std::string& what) {
-  std::fprintf(stderr,
-               "Error : %s\nUsage : lumivex-import MODEL OUTPUTNAME [options]\n"
-               "Try lumivex-import --help for the options.\n",
-               what.c_str());
+  lumivex::printArgumentRefusal(what, "lumivex-import", "lumivex-import MODEL OUTPUTNAME [options]");
   return kExitUsage;
 }
 

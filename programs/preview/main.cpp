@@ -23,10 +23,7 @@ constexpr const char* kUsage =
     "Exit codes : 0 images written, 1 usage, 2 not a samples file, 3 an image not written\n";
 
 int refuse(const std::string& what) {
-  std::fprintf(stderr,
-               "Error : %s\nUsage : lumivex-preview SAMPLESFILE PREFIX [--rows-down]\n"
-               "Try lumivex-preview --help for the options.\n",
-               what.c_str());
+  lumivex::printArgumentRefusal(what, "lumivex-preview", "lumivex-preview SAMPLESFILE PREFIX [--rows-down]");
   return 1;
 }
 
