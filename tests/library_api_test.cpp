@@ -6,13 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "support/kvx_builder.h"
+#include "mesh/byte_reader.h"
 #include "sampling/sample_mesh_file.h"
 #include "support/reference_rasteriser.h"
 #include "support/tool_runner.h"
@@ -42,6 +48,11 @@ struct CallerMesh {
     return arrays;
   }
 };
+
+testing::TestMesh fileMeshForCallbacks() {
+  return testing::meshOf({{0, 0, 0, 0, 0, 1, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 1, 0, 0, 1, 0}, {0, 1, 0, 0, 0, 1, 0, 0, 0, 1}},
+                         {0, 1, 2});
+}
 
 CallerMesh randomCallerMesh(std::uint32_t seed, int triangles) {
   std::mt19937 random(seed);
@@ -131,6 +142,15 @@ TEST(LibraryApi, ArraysThatDoNotFitAreRefusedByName) {
   past.indices32 = pastTheEnd;
   MeshArrays triples = mesh.asRecords16();
   triples.indices16 = notTriples;
+  const std::vector<float> longNormals = [&] {
+    std::vector<float> normals = mesh.normals;
+    normals.insert(normals.end(), {0, 0, 1});
+    return normals;
+  }();
+  MeshArrays longer = mesh.asArrays32();
+  longer.normals = longNormals;
+  MeshArrays recordsAndUvs = mesh.asRecords16();
+  recordsAndUvs.lightmapUvs = mesh.lightmapUvs;
   const Case cases[] = {
       {"size 0", mesh.asRecords16(), 0, "size: outside 1 to 16384", 0},
       {"size 16385", mesh.asRecords16(), 16385, "size: outside 1 to 16384", 0},
@@ -138,6 +158,8 @@ TEST(LibraryApi, ArraysThatDoNotFitAreRefusedByName) {
       {"both index widths", bothIndices, 64, "indices: give either indices16 or indices32", 0},
       {"positions", positions, 64, "positions: length is not a multiple of 3", 0},
       {"normals", normals, 64, "normals: length differs from that of positions", 0},
+      {"longer normals", longer, 64, "normals: length differs from that of positions", 0},
+      {"records and uvs", recordsAndUvs, 64, "vertices: give either records or positions, normals and lightmapUvs", 0},
       {"lightmapUvs", uvs, 64, "lightmapUvs: length is not 2 per vertex of positions", 0},
       {"index past the end", past, 64, "indices: an entry names a vertex past the end of the vertices", 2},
       {"not triples", triples, 64, "indices: length is not a multiple of 3", 0},
@@ -157,10 +179,48 @@ TEST(LibraryApi, ArraysThatDoNotFitAreRefusedByName) {
   ASSERT_TRUE(sampleMesh(mesh.asRecords16(), kLargestSize, largest));
   EXPECT_EQ(largest.size(), 16384);
 
-  // The offset of a length problem is the mesh's position in the list.
-  const MeshArrays two[] = {mesh.asRecords16(), normals};
+  // A refusal names the mesh by its position in the list, and the offset
+  // is that position again for a length, or the entry for an index.
+  struct Later {
+    const char* label;
+    MeshArrays arrays;
+    std::uint64_t offset;
+  };
+  for (const Later& later : {Later{"positions", positions, 3}, Later{"normals", normals, 3}, Later{"uvs", uvs, 3},
+                             Later{"not triples", triples, 3}, Later{"index past the end", past, 2}}) {
+    const MeshArrays four[] = {mesh.asRecords16(), mesh.asArrays32(), mesh.asRecords16(), later.arrays};
+    SampleGrid grid;
+    const Result result = sampleMeshes(four, 64, grid);
+    EXPECT_EQ(result.status, Status::InvalidArgument) << later.label;
+    EXPECT_EQ(result.mesh, 3u) << later.label;
+    EXPECT_EQ(result.offset, later.offset) << later.label;
+  }
+}
+
+// Paths that are null, and callbacks that throw, come back as results.
+TEST(LibraryApi, NullPathsAndThrowingCallbacksAreResults) {
   SampleGrid grid;
-  EXPECT_EQ(sampleMeshes(two, 64, grid).offset, 1u);
+  ASSERT_TRUE(SampleGrid::make(4, grid));
+  MeshFile file;
+  EXPECT_EQ(writeSamplesFile(nullptr, grid).status, Status::InvalidArgument);
+  EXPECT_EQ(readSamplesFile(nullptr, grid).status, Status::InvalidArgument);
+  EXPECT_EQ(loadMeshFile(nullptr, file).status, Status::InvalidArgument);
+  EXPECT_EQ(sampleMeshFile(nullptr, 4, grid).status, Status::InvalidArgument);
+
+  testing::TemporaryFolder folder;
+  const std::string path = (folder / "m.kvx").string();
+  testing::writeFile(path, testing::kvxFile({{fileMeshForCallbacks()}}));
+  const std::string bytes = testing::readFile(path);
+  for (const bool inOpened : {true, false}) {
+    LoadOptions throwing;
+    (inOpened ? throwing.opened : throwing.loaded) = [] { throw 1; };
+    EXPECT_EQ(loadMeshFile(path.c_str(), file, throwing).status, Status::Cancelled) << inOpened;
+    EXPECT_EQ(file.groupCount(), 0);
+    EXPECT_EQ(loadMeshFileFromMemory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, file,
+                                     throwing).status,
+              Status::Cancelled);
+    EXPECT_EQ(sampleMeshFile(path.c_str(), 4, grid, throwing).status, Status::Cancelled) << inOpened;
+  }
 }
 
 TEST(LibraryApi, ProgressRisesToOneAndCancelStops) {
@@ -309,6 +369,122 @@ TEST(SampleMeshFile, EqualsLoadingWholeThenSampling) {
     EXPECT_EQ(loadedCalls, 0);
   }
   std::remove(path.c_str());
+}
+
+// A source read by position whose reads fail from the `failing`-th on.
+class FailingSource final : public ByteSource {
+ public:
+  FailingSource(std::string bytes, std::size_t failing) : bytes_(std::move(bytes)), failing_(failing) {}
+  std::ptrdiff_t readSome(void*, std::size_t) override { return -1; }
+  std::optional<std::uint64_t> length() const override { return bytes_.size(); }
+  std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const override {
+    if (++reads_ >= failing_) return -1;
+    if (at >= bytes_.size()) return 0;
+    const std::size_t take = std::min<std::size_t>(count, bytes_.size() - at);
+    std::memcpy(destination, bytes_.data() + at, take);
+    return static_cast<std::ptrdiff_t>(take);
+  }
+  std::size_t reads() const { return reads_; }
+
+ private:
+  std::string bytes_;
+  std::size_t failing_;
+  mutable std::atomic<std::size_t> reads_{0};
+};
+
+// A read that fails, whichever it is (the headers', a run's, a run read
+// ahead), ends the call with ReadError and leaves the grid as it was; once
+// no read fails the samples are those of the file.
+TEST(SampleMeshFile, AFailedReadIsAReadErrorWhicheverReadItIs) {
+  std::vector<testing::TestMesh> many;
+  for (std::uint32_t m = 0; m < 12; ++m) many.push_back(fileMesh(50 + m, 300));
+  const std::string file = testing::kvxFile({many});
+  RunLimits limits;
+  limits.runBytes = 64 << 10;
+  MeshFile whole;
+  SampleGrid expected;
+  ASSERT_TRUE(loadMeshFileFromMemory({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()}, whole));
+  ASSERT_TRUE(sampleFirstGroup(whole, 200, expected));
+  FailingSource counting(file, std::numeric_limits<std::size_t>::max());
+  SampleGrid grid;
+  ASSERT_TRUE(sampleSourceInRuns(counting, 200, grid, {}, {}, limits));
+  ASSERT_TRUE(sameSamples(grid, expected));
+  ASSERT_GT(counting.reads(), 5u);
+  for (std::size_t failing = 1; failing <= counting.reads(); ++failing) {
+    for (std::size_t threads : {1u, 2u}) {
+      FailingSource source(file, failing);
+      SampleGrid kept;
+      ASSERT_TRUE(SampleGrid::make(3, kept));
+      SampleOptions options;
+      options.threads = threads;
+      const Result result = sampleSourceInRuns(source, 200, kept, {}, options, limits);
+      EXPECT_EQ(result.status, Status::ReadError) << "read " << failing << " fails";
+      EXPECT_EQ(kept.size(), 3) << "read " << failing << " fails";
+    }
+  }
+}
+
+// Another process rewriting the file in place while it is sampled (the same
+// layout, new values): whatever was read may mix the two, so the call ends
+// with ReadError. The file's times are set back first, so that the rewrite
+// changes them even on a file system with a coarse clock.
+TEST(SampleMeshFile, AFileRewrittenWhileReadIsRefused) {
+  std::vector<testing::TestMesh> first, second;
+  for (std::uint32_t m = 0; m < 14; ++m) {
+    first.push_back(fileMesh(m, 300));
+    second.push_back(fileMesh(100 + m, 300));
+  }
+  const std::string before = testing::kvxFile({first}), after = testing::kvxFile({second});
+  ASSERT_EQ(before.size(), after.size());
+  testing::TemporaryFolder folder;
+  const std::string path = (folder / "rewritten.kvx").string();
+  const auto rewrite = [&] {
+    const int descriptor = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(descriptor, 0);
+    ASSERT_EQ(pwrite(descriptor, after.data(), after.size(), 0), static_cast<ssize_t>(after.size()));
+    close(descriptor);
+  };
+  RunLimits limits;
+  limits.runBytes = 64 << 10;
+  for (int when = 0; when < 3; ++when) {
+    testing::writeFile(path, before);
+    const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    LoadOptions load;
+    SampleOptions options;
+    bool done = false;
+    const auto once = [&] {
+      if (!done) rewrite();
+      done = true;
+    };
+    if (when == 0) load.loaded = once;
+    if (when == 1) options.progress = [&](double) { once(); };
+    SampleGrid grid;
+    if (when < 2) {
+      const Result result = sampleMeshFileInRuns(path.c_str(), 256, grid, load, options, limits);
+      EXPECT_EQ(result.status, Status::ReadError) << when;
+      EXPECT_STREQ(result.problem, "the file changed while it was read") << when;
+      EXPECT_EQ(grid.size(), 0) << when;
+    } else {
+      load.opened = once;
+      MeshFile file;
+      EXPECT_EQ(loadMeshFile(path.c_str(), file, load).status, Status::ReadError);
+      EXPECT_EQ(file.groupCount(), 0);
+    }
+  }
+  // Untouched, the same file samples as before.
+  testing::writeFile(path, before);
+  SampleGrid grid;
+  EXPECT_TRUE(sampleMeshFileInRuns(path.c_str(), 256, grid, {}, {}, limits));
+}
+
+// A regular file may report no bytes and hold some (files under /proc, some
+// network and user-space file systems): it is read to its end all the same.
+TEST(LoadMeshFile, FilesThatReportNoBytesAreReadToTheirEnd) {
+  MeshFile file;
+  const Result result = loadMeshFile("/proc/self/status", file);
+  EXPECT_EQ(result.status, Status::Damaged);
+  EXPECT_GT(result.offset, 4u) << reason(result) << ": its bytes were read";
 }
 
 }  // namespace

@@ -67,6 +67,9 @@ struct Result {
   // found. InvalidArgument: the position of the offending element, where
   // there is one (an index entry, say). Otherwise 0.
   std::uint64_t offset = 0;
+  // InvalidArgument about the arrays of one of several meshes: the mesh's
+  // position in the list. Otherwise 0.
+  std::uint64_t mesh = 0;
 
   bool ok() const noexcept { return status == Status::Ok; }
   explicit operator bool() const noexcept { return ok(); }
@@ -259,8 +262,9 @@ struct MeshArrays {
 // Samples the meshes, in order, into a new grid of `size` texels on a side
 // (1 to 16384), which replaces what `grid` held. The arrays are checked first:
 // a length that does not fit the others, or an index naming no vertex, is
-// InvalidArgument naming the argument (offset: the mesh's position in
-// `meshes` for a length, the entry for an index), and no sampling is done.
+// InvalidArgument naming the argument (mesh: the mesh's position in `meshes`;
+// offset: that position again for a length, the entry for an index), and no
+// sampling is done.
 // Triangles of zero area in the lightmap, or with a non-finite lightmap
 // coordinate, are skipped; texels outside the grid are dropped.
 LUMIVEX_API Result sampleMeshes(std::span<const MeshArrays> meshes, std::int32_t size, SampleGrid& grid,

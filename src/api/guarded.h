@@ -4,6 +4,7 @@
 
 #include <lumivex/lumivex.h>
 
+#include <functional>
 #include <new>
 
 namespace lumivex {
@@ -20,5 +21,26 @@ Result guarded(Body&& body) noexcept {
     return {Status::OutOfMemory, "the system refused a resource"};
   }
 }
+
+inline Result cancelled() { return {Status::Cancelled, "cancelled"}; }
+
+// A file that another process wrote while it was read may mix two versions.
+inline Result changedWhileRead() { return {Status::ReadError, "the file changed while it was read", 0}; }
+
+// Calls one of the caller's callbacks: false when it threw, which stops the
+// work as if it had been cancelled.
+inline bool calledBack(const std::function<void()>& callback) noexcept {
+  if (!callback) return true;
+  try {
+    callback();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// A path argument must name something.
+inline bool isNullPath(const char* path) { return path == nullptr; }
+inline Result nullPath() { return {Status::InvalidArgument, "path: null"}; }
 
 }  // namespace lumivex

@@ -23,11 +23,25 @@ FileDescriptorSource::FileDescriptorSource(int descriptor) : descriptor_(descrip
   struct stat status {};
   if (fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode)) {
     const off_t position = lseek(descriptor_, 0, SEEK_CUR);
-    if (position >= 0 && position <= status.st_size) {
+    if (status.st_size > 0 && position >= 0 && position <= status.st_size) {
       start_ = static_cast<std::uint64_t>(position);
       length_ = static_cast<std::uint64_t>(status.st_size - position);
+      opened_ = identityOf(descriptor_);
     }
   }
+}
+
+std::optional<FileDescriptorSource::Identity> FileDescriptorSource::identityOf(int descriptor) {
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0) return std::nullopt;
+  return Identity{static_cast<std::uint64_t>(status.st_dev),     static_cast<std::uint64_t>(status.st_ino),
+                  static_cast<std::uint64_t>(status.st_size),    status.st_mtim.tv_sec,
+                  status.st_mtim.tv_nsec,                        status.st_ctim.tv_sec,
+                  status.st_ctim.tv_nsec};
+}
+
+bool FileDescriptorSource::changedSinceOpened() const {
+  return opened_.has_value() && identityOf(descriptor_) != opened_;
 }
 
 std::ptrdiff_t FileDescriptorSource::readSome(void* destination, std::size_t count) {

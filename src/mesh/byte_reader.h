@@ -28,21 +28,38 @@ class ByteSource {
   // Up to `count` bytes at offset `at` from the position the reading started
   // at, without moving: as readSome.
   virtual std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const;
+  // True when the bytes may differ from those at the start: another process
+  // wrote the file while it was read. Asked once the reading is over.
+  virtual bool changedSinceOpened() const { return false; }
 };
 
 // An open file descriptor: regular files are read by position (pread), anything else in order.
+// A regular file that reports no bytes (a /proc file, some FUSE file systems)
+// may hold some all the same: it is read in order, to its end.
 class FileDescriptorSource final : public ByteSource {
  public:
   explicit FileDescriptorSource(int descriptor);
   std::ptrdiff_t readSome(void* destination, std::size_t count) override;
   std::optional<std::uint64_t> length() const override { return length_; }
   std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const override;
+  // A regular file whose size, modification or change time, or identity is
+  // not what it was when this source was made.
+  bool changedSinceOpened() const override;
 
  private:
+  // What identifies a file's contents without reading them.
+  struct Identity {
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modified = 0, modifiedNanoseconds = 0, changed = 0, changedNanoseconds = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  static std::optional<Identity> identityOf(int descriptor);
+
   int descriptor_;
   std::uint64_t start_ = 0;  // file position the reading started at
   std::uint64_t position_ = 0;
   std::optional<std::uint64_t> length_;
+  std::optional<Identity> opened_;  // regular files only
 };
 
 // A block of memory, read like a regular file.

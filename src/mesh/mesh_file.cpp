@@ -96,14 +96,22 @@ OpenFile::~OpenFile() {
 }
 
 Result loadMeshFile(const char* path, MeshFile& file, const LoadOptions& options) noexcept {
+  if (isNullPath(path)) return nullPath();
   return guarded([&]() -> Result {
     file = MeshFile();
     const OpenFile opened(path);
     if (opened.descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
-    if (options.opened) options.opened();
     FileDescriptorSource source(opened.descriptor);
-    const Result result = loadFrom(source, file, options);
-    if (result && options.loaded) options.loaded();
+    if (!calledBack(options.opened)) return cancelled();
+    Result result = loadFrom(source, file, options);
+    if (result && source.changedSinceOpened()) {
+      file = MeshFile();
+      result = changedWhileRead();
+    }
+    if (result && !calledBack(options.loaded)) {
+      file = MeshFile();
+      return cancelled();
+    }
     return result;
   });
 }
@@ -112,10 +120,13 @@ Result loadMeshFileFromMemory(std::span<const std::uint8_t> bytes, MeshFile& fil
                               const LoadOptions& options) noexcept {
   return guarded([&]() -> Result {
     file = MeshFile();
-    if (options.opened) options.opened();
+    if (!calledBack(options.opened)) return cancelled();
     MemorySource source(bytes.data(), bytes.size());
     const Result result = loadFrom(source, file, options);
-    if (result && options.loaded) options.loaded();
+    if (result && !calledBack(options.loaded)) {
+      file = MeshFile();
+      return cancelled();
+    }
     return result;
   });
 }

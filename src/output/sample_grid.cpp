@@ -154,6 +154,7 @@ Result decodeSamplesFile(const std::uint8_t* bytes, std::size_t length, SampleGr
 }
 
 Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept {
+  if (isNullPath(path)) return nullPath();
   if (grid.size() <= 0) return {Status::InvalidArgument, "grid: empty"};
   return guarded([&]() -> Result {
     if (writeFileAtomically(path, [&grid](std::FILE* file) { return writeAll(file, grid); })) return {};
@@ -162,6 +163,7 @@ Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept {
 }
 
 Result readSamplesFile(const char* path, SampleGrid& grid) noexcept {
+  if (isNullPath(path)) return nullPath();
   return guarded([&]() -> Result {
     const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
     struct stat status {};

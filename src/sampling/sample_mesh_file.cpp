@@ -62,8 +62,6 @@ struct Buffer {
   }
 };
 
-Result cancelled() { return {Status::Cancelled, "cancelled"}; }
-
 // The whole file in memory, then sampled: for sources that cannot be read by
 // position, and groups too large to read in runs.
 Result loadWholeAndSample(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
@@ -73,7 +71,8 @@ Result loadWholeAndSample(ByteSource& source, std::int32_t size, SampleGrid& gri
   ReadOptions read;
   read.readThreads = load.threads;
   if (const Result loaded = readMeshSet(reader, set, read); !loaded) return loaded;
-  if (load.loaded) load.loaded();
+  if (source.changedSinceOpened()) return changedWhileRead();
+  if (!calledBack(load.loaded)) return cancelled();
   SampleGrid fresh = makeSampleGrid(size);
   const std::span<const MeshRecord> first =
       set.groupCount > 0 ? std::span<const MeshRecord>(set.groups.front().meshes) : std::span<const MeshRecord>();
@@ -83,8 +82,8 @@ Result loadWholeAndSample(ByteSource& source, std::int32_t size, SampleGrid& gri
 }
 
 // Samples the first group of a checked layout, reading its runs by position.
-Result sampleInRuns(const ByteReader& reader, const std::vector<MeshRecord>& meshes, std::int32_t size,
-                    SampleGrid& grid, const SampleOptions& options, std::uint64_t kRunBytes) {
+Result sampleInRuns(const ByteSource& source, const ByteReader& reader, const std::vector<MeshRecord>& meshes,
+                    std::int32_t size, SampleGrid& grid, const SampleOptions& options, std::uint64_t kRunBytes) {
   std::size_t triangles = 0;
   for (const MeshRecord& mesh : meshes) triangles += sampledMeshInFileBytes(mesh, nullptr, nullptr).triangleCount;
   const RasteriseOptions rasteriseOptions = rasteriseOptionsOf(options);
@@ -134,6 +133,8 @@ Result sampleInRuns(const ByteReader& reader, const std::vector<MeshRecord>& mes
     }
     current = next;
   }
+  // After the last read: the bytes sampled must all be those of one file.
+  if (source.changedSinceOpened()) return changedWhileRead();
   if (!rasteriser.finish()) return cancelled();
   grid = std::move(fresh);
   return {};
@@ -141,14 +142,11 @@ Result sampleInRuns(const ByteReader& reader, const std::vector<MeshRecord>& mes
 
 }  // namespace
 
-Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
-                            const SampleOptions& options, const RunLimits& limits) noexcept {
+Result sampleSourceInRuns(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+                          const SampleOptions& options, const RunLimits& limits) noexcept {
   if (size < kSmallestSize || size > kLargestSize) return {Status::InvalidArgument, "size: outside 1 to 16384"};
   return guarded([&]() -> Result {
-    const OpenFile opened(path);
-    if (opened.descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
-    if (load.opened) load.opened();
-    FileDescriptorSource source(opened.descriptor);
+    if (!calledBack(load.opened)) return cancelled();
     if (!source.length()) return loadWholeAndSample(source, size, grid, load, options);
 
     // Every header and length first, no array (so a small buffer serves).
@@ -164,8 +162,20 @@ Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& gri
         })) {
       return loadWholeAndSample(source, size, grid, load, options);
     }
-    if (load.loaded) load.loaded();
-    return sampleInRuns(reader, meshes, size, grid, options, limits.runBytes);
+    if (!calledBack(load.loaded)) return cancelled();
+    return sampleInRuns(source, reader, meshes, size, grid, options, limits.runBytes);
+  });
+}
+
+Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+                            const SampleOptions& options, const RunLimits& limits) noexcept {
+  if (isNullPath(path)) return nullPath();
+  if (size < kSmallestSize || size > kLargestSize) return {Status::InvalidArgument, "size: outside 1 to 16384"};
+  return guarded([&]() -> Result {
+    const OpenFile opened(path);
+    if (opened.descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
+    FileDescriptorSource source(opened.descriptor);
+    return sampleSourceInRuns(source, size, grid, load, options, limits);
   });
 }
 

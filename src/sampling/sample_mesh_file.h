@@ -19,4 +19,11 @@ struct RunLimits {
 Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
                             const SampleOptions& options, const RunLimits& limits) noexcept;
 
+class ByteSource;
+// The same from any source (tests give sources that fail): `load.opened` is
+// called first, as if the source had just been opened. A source that changed
+// while it was read is a ReadError.
+Result sampleSourceInRuns(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+                          const SampleOptions& options, const RunLimits& limits) noexcept;
+
 }  // namespace lumivex

@@ -15,8 +15,8 @@ namespace {
 Result invalid(const char* problem, std::uint64_t where = 0) { return {Status::InvalidArgument, problem, where}; }
 
 template <typename Index>
-Result checkIndices(std::span<const Index> indices, std::size_t vertexCount) {
-  if (indices.size() % 3 != 0) return invalid("indices: length is not a multiple of 3");
+Result checkIndices(std::span<const Index> indices, std::size_t vertexCount, std::size_t position) {
+  if (indices.size() % 3 != 0) return invalid("indices: length is not a multiple of 3", position);
   for (std::size_t i = 0; i < indices.size(); ++i) {
     if (indices[i] >= vertexCount) return invalid("indices: an entry names a vertex past the end of the vertices", i);
   }
@@ -51,12 +51,12 @@ Result describe(const MeshArrays& mesh, std::size_t position, SampledMesh& sampl
     sampled.vertexCount = vertexCount;
   }
   if (!mesh.indices32.empty()) {
-    if (const Result checked = checkIndices(mesh.indices32, vertexCount); !checked) return checked;
+    if (const Result checked = checkIndices(mesh.indices32, vertexCount, position); !checked) return checked;
     sampled.indices32 = mesh.indices32.data();
     sampled.indices16 = nullptr;
     sampled.triangleCount = mesh.indices32.size() / 3;
   } else {
-    if (const Result checked = checkIndices(mesh.indices16, vertexCount); !checked) return checked;
+    if (const Result checked = checkIndices(mesh.indices16, vertexCount, position); !checked) return checked;
     sampled.indices16 = mesh.indices16.data();
     sampled.triangleCount = mesh.indices16.size() / 3;
   }
@@ -79,7 +79,10 @@ Result sampleMeshes(std::span<const MeshArrays> meshes, std::int32_t size, Sampl
   return guarded([&]() -> Result {
     std::vector<SampledMesh> sampled(meshes.size());
     for (std::size_t m = 0; m < meshes.size(); ++m) {
-      if (const Result described = describe(meshes[m], m, sampled[m]); !described) return described;
+      if (Result described = describe(meshes[m], m, sampled[m]); !described) {
+        described.mesh = m;
+        return described;
+      }
     }
     return rasterise(sampled, size, grid, options);
   });
