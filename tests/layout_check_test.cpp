@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "import/layout_check.h"
@@ -15,18 +16,24 @@ namespace {
 __extension__ typedef __int128 Int;
 
 // Texel-space coordinates at `size`, as the sampler forms them, in units of
-// 2^-54: exact for every coordinate the tests below make (none is nearer to
-// zero than 2^-31 unless it is zero, none is beyond 2^7).
+// 2^-shift: by default 2^-54, exact for every coordinate the random layouts
+// make (none is nearer to zero than 2^-31 unless it is zero, none is beyond
+// 2^7); products of differences stay within 128 bits while coordinates times
+// 2^shift stay below 2^62.
+int fixedShift = 54;
+
 struct FixedPoint {
   Int x, y;
 };
 
 FixedPoint fixedPoint(const Vertex& vertex, std::int32_t size) {
   const float s = static_cast<float>(size);
-  const double x = std::ldexp(static_cast<double>(s * vertex.lightmapU), 54);
-  const double y = std::ldexp(static_cast<double>(s * vertex.lightmapV), 54);
+  const double x = std::ldexp(static_cast<double>(s * vertex.lightmapU), fixedShift);
+  const double y = std::ldexp(static_cast<double>(s * vertex.lightmapV), fixedShift);
   EXPECT_EQ(x, std::trunc(x));
   EXPECT_EQ(y, std::trunc(y));
+  EXPECT_LT(std::fabs(x), 0x1p62);
+  EXPECT_LT(std::fabs(y), 0x1p62);
   return {static_cast<Int>(static_cast<std::int64_t>(x)), static_cast<Int>(static_cast<std::int64_t>(y))};
 }
 
@@ -37,7 +44,7 @@ int side(FixedPoint a, FixedPoint b, FixedPoint p) {
 
 // 0: outside; 1: on an edge; 2: strictly inside.
 int where(const std::array<FixedPoint, 3>& t, int turn, std::int32_t col, std::int32_t row) {
-  const FixedPoint p = {Int(col) << 54, Int(row) << 54};
+  const FixedPoint p = {Int(col) << fixedShift, Int(row) << fixedShift};
   const int s0 = side(t[0], t[1], p) * turn, s1 = side(t[1], t[2], p) * turn, s2 = side(t[2], t[0], p) * turn;
   if (s0 < 0 || s1 < 0 || s2 < 0) return 0;
   return s0 > 0 && s1 > 0 && s2 > 0 ? 2 : 1;
@@ -60,10 +67,30 @@ bool holdsACornerPlainly(const std::array<const Vertex*, 3>& v, std::int32_t siz
   return false;
 }
 
-LayoutReport countPlainly(const std::vector<LayoutMesh>& meshes, std::int32_t size, std::int32_t largestSizeTried) {
+// The model-space area of a triangle, by Heron's formula in long double.
+double plainArea(const std::array<const Vertex*, 3>& v) {
+  auto distance = [](const Vector3& a, const Vector3& b) {
+    const long double dx = (long double)b.x - a.x, dy = (long double)b.y - a.y, dz = (long double)b.z - a.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+  };
+  const long double a = distance(v[0]->position, v[1]->position), b = distance(v[1]->position, v[2]->position),
+                    c = distance(v[2]->position, v[0]->position), s = (a + b + c) / 2;
+  return static_cast<double>(std::sqrt(std::max(0.0L, s * (s - a) * (s - b) * (s - c))));
+}
+
+// Every corner of the window (the whole grid by default) against every
+// triangle; all triangles must lie within the window's corners.
+struct Window {
+  std::int32_t firstCol = 0, firstRow = 0, cols = 0, rows = 0;  // 0: to the grid's end
+};
+
+LayoutReport countPlainly(const std::vector<LayoutMesh>& meshes, std::int32_t size, std::int32_t largestSizeTried,
+                          Window window = {}) {
   LayoutReport report;
   report.size = size;
-  const auto texels = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+  if (window.cols == 0) window.cols = size - window.firstCol;
+  if (window.rows == 0) window.rows = size - window.firstRow;
+  const auto texels = static_cast<std::size_t>(window.cols) * static_cast<std::size_t>(window.rows);
   std::vector<int> strictly(texels, 0);
   std::vector<std::vector<char>> meshStrictly(meshes.size(), std::vector<char>(texels, 0));
   std::vector<std::array<const Vertex*, 3>> unsampled;
@@ -75,6 +102,7 @@ LayoutReport countPlainly(const std::vector<LayoutMesh>& meshes, std::int32_t si
       const std::array<const Vertex*, 3> v = {&vertices[indices[i]], &vertices[indices[i + 1]],
                                               &vertices[indices[i + 2]]};
       ++layout.triangles;
+      layout.surfaceArea += plainArea(v);
       for (const Vertex* corner : v) {
         if (!(corner->lightmapU >= 0 && corner->lightmapU <= 1 && corner->lightmapV >= 0 && corner->lightmapV <= 1)) {
           ++layout.outside;
@@ -89,18 +117,19 @@ LayoutReport countPlainly(const std::vector<LayoutMesh>& meshes, std::int32_t si
         continue;
       }
       bool any = false;
-      for (std::int32_t row = 0; row < size; ++row) {
-        for (std::int32_t col = 0; col < size; ++col) {
-          const int w = where(t, turn, col, row);
+      for (std::int32_t row = 0; row < window.rows; ++row) {
+        for (std::int32_t col = 0; col < window.cols; ++col) {
+          const int w = where(t, turn, window.firstCol + col, window.firstRow + row);
           any = any || w > 0;
           if (w == 2) {
-            ++strictly[static_cast<std::size_t>(row * size + col)];
-            meshStrictly[m][static_cast<std::size_t>(row * size + col)] = 1;
+            ++strictly[static_cast<std::size_t>(row * window.cols + col)];
+            meshStrictly[m][static_cast<std::size_t>(row * window.cols + col)] = 1;
           }
         }
       }
       if (!any) {
         ++layout.unsampled;
+        layout.unsampledArea += plainArea(v);
         unsampled.push_back(v);
       }
     }
@@ -115,6 +144,8 @@ LayoutReport countPlainly(const std::vector<LayoutMesh>& meshes, std::int32_t si
     report.outside += mesh.outside;
     report.zeroArea += mesh.zeroArea;
     report.unsampled += mesh.unsampled;
+    report.surfaceArea += mesh.surfaceArea;
+    report.unsampledArea += mesh.unsampledArea;
   }
   report.sizeSamplingAll = size;
   if (!unsampled.empty()) {
@@ -220,6 +251,7 @@ TEST(LayoutCheck, MatchesAPlainCountOnRandomLayouts) {
           } else {
             vertex.lightmapU = corners[k].x / 16.0f;
             vertex.lightmapV = corners[k].y / 16.0f;
+            vertex.position = {corners[k].x, corners[k].y, std::uniform_real_distribution<float>(-4, 4)(random)};
           }
           triangles[static_cast<std::size_t>(m)].push_back(
               static_cast<std::uint32_t>(vertices[static_cast<std::size_t>(m)].size()));
@@ -239,14 +271,94 @@ TEST(LayoutCheck, MatchesAPlainCountOnRandomLayouts) {
       ASSERT_EQ(found.unsampled, expected.unsampled);
       ASSERT_EQ(found.zeroArea, expected.zeroArea);
       ASSERT_EQ(found.outside, expected.outside);
+      // The surface, and the share of it that gets no sample, to rounding.
+      ASSERT_NEAR(found.surfaceArea, expected.surfaceArea, 1e-9 * (1 + expected.surfaceArea));
+      ASSERT_NEAR(found.unsampledArea, expected.unsampledArea, 1e-9 * (1 + expected.surfaceArea));
       for (std::size_t m = 0; m < meshes.size(); ++m) {
         ASSERT_EQ(found.meshes[m].overlapped, expected.meshes[m].overlapped) << "mesh " << m;
         ASSERT_EQ(found.meshes[m].unsampled, expected.meshes[m].unsampled) << "mesh " << m;
+        ASSERT_NEAR(found.meshes[m].unsampledArea, expected.meshes[m].unsampledArea, 1e-9 * (1 + expected.surfaceArea));
       }
       if (expected.sizeSamplingAll != kNoSizeSamplesAll) {
         ASSERT_EQ(found.sizeSamplingAll, expected.sizeSamplingAll);
       } else {
         ASSERT_TRUE(found.sizeSamplingAll == kNoSizeSamplesAll || found.sizeSamplingAll > kLargestSizeTried);
+      }
+    }
+  }
+}
+
+// Above 4096 the check works a band of rows at a time (2048 rows at 8192):
+// triangles across the bands' edges, overlapping there, are counted once,
+// as a plain count of the corners around them says.
+TEST(LayoutCheck, BandEdgesAtTheLargeSizesCountEachTexelOnce) {
+  constexpr std::int32_t kSize = 8192;
+  fixedShift = 40;  // corners here are multiples of 2^-6 texels, up to 2^13
+  std::vector<Vertex> vertices;
+  std::vector<std::uint32_t> triangles;
+  auto add = [&](std::array<std::array<double, 2>, 3> texels) {
+    for (const auto& [x, y] : texels) {
+      Vertex vertex{};
+      vertex.lightmapU = static_cast<float>(x / kSize);
+      vertex.lightmapV = static_cast<float>(y / kSize);
+      vertex.position = {static_cast<float>(x), static_cast<float>(y), 0};
+      triangles.push_back(static_cast<std::uint32_t>(vertices.size()));
+      vertices.push_back(vertex);
+    }
+  };
+  for (const double edge : {2048.0, 4096.0}) {
+    add({{{100.25, edge - 9.5}, {130.5, edge - 0.75}, {110.0, edge + 12.125}}});  // across the edge
+    add({{{104.0, edge + 6.0}, {126.0, edge - 5.0}, {120.5, edge + 9.0}}});       // over the first
+    add({{{101.0, edge - 1.0}, {139.0, edge - 1.0}, {120.0, edge + 1.0}}});       // whole rows on both sides
+    add({{{135.25, edge - 0.5}, {135.75, edge - 0.5}, {135.5, edge - 0.25}}});    // holds no corner
+  }
+  const std::vector<LayoutMesh> meshes = {{"bands", &vertices, &triangles}};
+  const LayoutReport found = checkLayout(meshes, kSize);
+  const LayoutReport expected = countPlainly(meshes, kSize, 0, {100, 2030, 41, 2080});
+  fixedShift = 54;
+  EXPECT_GT(expected.overlappedTexels, 100u);
+  EXPECT_EQ(found.overlappedTexels, expected.overlappedTexels);
+  EXPECT_EQ(found.meshes[0].overlapped, expected.meshes[0].overlapped);
+  EXPECT_EQ(found.unsampled, expected.unsampled);
+  EXPECT_EQ(found.unsampled, 2u);
+}
+
+// A non-finite lightmap coordinate in any corner: the sampler skips the
+// triangle, and so does every exact test here (nothing reaches a conversion
+// to an integer; the sanitizer build would say so).
+TEST(LayoutCheck, NonFiniteCoordinatesInAnyCornerAreSkippedEverywhere) {
+  const float values[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity()};
+  for (std::size_t corner = 0; corner < 3; ++corner) {
+    for (const bool inV : {false, true}) {
+      for (const float value : values) {
+        std::vector<Vertex> vertices(3);
+        const float texels[3][2] = {{0.1f, 0.1f}, {0.9f, 0.2f}, {0.3f, 0.8f}};
+        for (std::size_t k = 0; k < 3; ++k) {
+          vertices[k].lightmapU = texels[k][0];
+          vertices[k].lightmapV = texels[k][1];
+          vertices[k].normal = {0, 0, 1};
+        }
+        (inV ? vertices[corner].lightmapV : vertices[corner].lightmapU) = value;
+        SCOPED_TRACE(::testing::Message() << "corner " << corner << (inV ? " v " : " u ") << value);
+        const std::array<const Vertex*, 3> v = {&vertices[0], &vertices[1], &vertices[2]};
+        for (const std::int32_t size : {16, 4096}) {
+          EXPECT_FALSE(coversTexelCorner(v, size));
+          EXPECT_EQ(lightmapTurn(v, size), 0);
+        }
+        const std::vector<std::uint32_t> triangle = {0, 1, 2};
+        const LayoutReport report = checkLayout({{"m", &vertices, &triangle}}, 16);
+        EXPECT_EQ(report.zeroArea, 1u);
+        EXPECT_EQ(report.outside, 1u);
+        EXPECT_EQ(report.unsampled, 0u);
+        SampleGrid grid;
+        MeshArrays mesh;
+        mesh.vertices = vertices;
+        mesh.indices32 = triangle;
+        ASSERT_TRUE(sampleMesh(mesh, 16, grid));
+        for (std::int32_t row = 0; row < 16; ++row) {
+          for (std::int32_t col = 0; col < 16; ++col) EXPECT_FALSE(grid.covered(col, row));
+        }
       }
     }
   }
@@ -266,6 +378,29 @@ TEST(LayoutCheck, ReportsAsJsonWithNamesEscaped) {
             "\"unsampled\": 1, \"unsampledAreaShare\": 0.2500, \"overlappedTexels\": 0,\n  \"sizeSamplingAll\": null,\n  \"meshes\": [\n"
             "    {\"name\": \"a \\\"quoted\\\"\\\\name\\u000a\\ufffd\", \"triangles\": 3, \"outside\": 0, "
             "\"zeroArea\": 0, \"unsampled\": 1, \"unsampledAreaShare\": 0.2500, \"overlappedTexels\": 0}\n  ]\n}\n");
+}
+
+// Names come from any file: what is not well-formed UTF-8 (a stray byte, an
+// overlong form, a UTF-16 surrogate, a code point past U+10FFFF, a sequence
+// cut short) becomes U+FFFD, one per byte, so the report is always valid.
+TEST(LayoutCheck, JsonNamesAreAlwaysWellFormedUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd"},                        // a surrogate, U+D800
+      {"\xed\xbf\xbf", "\\ufffd\\ufffd\\ufffd"},                        // U+DFFF
+      {"\xc0\xaf", "\\ufffd\\ufffd"},                                    // overlong '/'
+      {"\xe0\x80\xaf", "\\ufffd\\ufffd\\ufffd"},                        // overlong '/'
+      {"\xf0\x80\x80\xaf", "\\ufffd\\ufffd\\ufffd\\ufffd"},            // overlong '/'
+      {"\xf4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},            // past U+10FFFF
+      {"a\xe2\x82", "a\\ufffd\\ufffd"},                                  // cut short
+      {"\xef\xbf\xbd", "\xef\xbf\xbd"},                                  // U+FFFD itself stays
+  };
+  for (const auto& [name, written] : cases) {
+    LayoutReport report;
+    report.meshes.push_back({name, 0, 0, 0, 0, 0, 0, 0});
+    const std::string json = layoutReportJson(report, "m");
+    EXPECT_NE(json.find("{\"name\": \"" + written + "\","), std::string::npos) << json;
+  }
 }
 
 }  // namespace

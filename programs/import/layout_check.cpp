@@ -127,6 +127,13 @@ std::array<Point, 3> texelCorners(const std::array<const Vertex*, 3>& vertices, 
   return corners;
 }
 
+// Every corner finite: the exact tests and the corner ranges below take
+// finite values only (a NaN would reach a conversion to an integer).
+bool allFinite(const std::array<Point, 3>& corners) {
+  return std::all_of(corners.begin(), corners.end(),
+                     [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+}
+
 struct CornerRange {
   std::int32_t first, last;
 };
@@ -275,6 +282,7 @@ constexpr std::size_t kTexelsPerBand = std::size_t{1} << 24;
 bool coversTexelCorner(const std::array<const Vertex*, 3>& vertices, std::int32_t size) {
   TexelTriangle triangle;
   triangle.corners = texelCorners(vertices, size);
+  if (!allFinite(triangle.corners)) return false;
   triangle.turn = orientation(triangle.corners[0], triangle.corners[1], triangle.corners[2]);
   if (triangle.turn == 0) return false;
   const CornerBox box = cornerBox(triangle, size);
@@ -301,7 +309,7 @@ bool coversTexelCorner(const std::array<const Vertex*, 3>& vertices, std::int32_
 
 int lightmapTurn(const std::array<const Vertex*, 3>& vertices, std::int32_t size) {
   const std::array<Point, 3> corners = texelCorners(vertices, size);
-  return orientation(corners[0], corners[1], corners[2]);
+  return allFinite(corners) ? orientation(corners[0], corners[1], corners[2]) : 0;
 }
 
 LayoutReport checkLayout(const std::vector<LayoutMesh>& meshes, std::int32_t size,
