@@ -10,9 +10,12 @@
 
 #include <lumivex/lumivex.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,31 +28,65 @@ namespace {
 
 PyObject* damagedFileType = nullptr;
 
+// A path as Python names files: str, bytes or os.PathLike, turned into the
+// bytes the system takes (os.fsencode: names that are not UTF-8 work too).
+// A NUL byte inside is refused as Python's own open() refuses it.
+struct FilePath {
+  std::string bytes;    // for the system
+  std::string display;  // for messages
+};
+
+FilePath filePath(const py::object& path) {
+  const py::module_ os = py::module_::import("os");
+  FilePath result;
+  result.bytes = py::bytes(os.attr("fsencode")(path));
+  if (result.bytes.find('\0') != std::string::npos) throw py::value_error("path: embedded null byte");
+  // Names that are not UTF-8 are shown with their odd bytes escaped.
+  result.display = py::bytes(os.attr("fsdecode")(path).attr("encode")("utf-8", "backslashreplace"));
+  return result;
+}
+
+// Raises the OSError the system gives for `path` (FileNotFoundError,
+// PermissionError, IsADirectoryError, ...), or `fallback` with the library's reason.
+[[noreturn]] void raiseOsError(const FilePath& path, const std::string& reason) {
+  struct stat status {};
+  int error = 0;
+  if (stat(path.bytes.c_str(), &status) != 0) {
+    error = errno;
+  } else if (S_ISDIR(status.st_mode)) {
+    error = EISDIR;
+  } else if (access(path.bytes.c_str(), R_OK) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, py::bytes(path.bytes).ptr());
+  } else {
+    PyErr_SetString(PyExc_OSError, (path.display + ": " + reason).c_str());
+  }
+  throw py::error_already_set();
+}
+
 // Raises the Python error for a failed result: DamagedFile (with `reason` and
 // `offset`), OSError (FileNotFoundError for a missing file), MemoryError,
 // ValueError.
-[[noreturn]] void raise(const lumivex::Result& result, const std::string& path) {
+[[noreturn]] void raise(const lumivex::Result& result, const FilePath& path) {
   const std::string reason = lumivex::reason(result);
   switch (result.status) {
     case lumivex::Status::Damaged:
     case lumivex::Status::ReadError: {
-      const std::string message = (path.empty() ? std::string("damaged mesh file") : path) + ": " + reason;
+      const std::string message = (path.display.empty() ? std::string("damaged mesh file") : path.display) + ": " + reason;
       py::object error = py::reinterpret_borrow<py::object>(damagedFileType)(message);
       error.attr("reason") = reason;
       error.attr("offset") = result.offset;
-      error.attr("path") = path.empty() ? py::none() : py::object(py::str(path));
+      error.attr("path") = path.display.empty() ? py::none() : py::object(py::str(path.display));
       PyErr_SetObject(damagedFileType, error.ptr());
       throw py::error_already_set();
     }
     case lumivex::Status::CannotOpen:
-      if (!std::filesystem::exists(path)) {
-        PyErr_SetString(PyExc_FileNotFoundError, (path + ": no such file").c_str());
-      } else {
-        PyErr_SetString(PyExc_OSError, (path + ": " + reason).c_str());
-      }
-      throw py::error_already_set();
+      raiseOsError(path, reason);
     case lumivex::Status::CannotWrite:
-      PyErr_SetString(PyExc_OSError, (path + ": " + reason).c_str());
+      PyErr_SetString(PyExc_OSError, (path.display + ": " + reason).c_str());
       throw py::error_already_set();
     case lumivex::Status::OutOfMemory:
       throw std::bad_alloc();
@@ -57,8 +94,6 @@ PyObject* damagedFileType = nullptr;
       throw py::value_error(reason);
   }
 }
-
-std::string pathOf(const py::object& path) { return py::str(py::module_::import("os").attr("fsdecode")(path)); }
 
 // A progress callback that may be called from any sampling thread while the
 // GIL is released: it takes the GIL, and an exception it raises is kept and
@@ -156,6 +191,19 @@ py::dict meshDict(const lumivex::MeshView& mesh, py::handle owner) {
   return result;
 }
 
+py::list meshGroups(const std::shared_ptr<MeshFileHolder>& holder) {
+  py::object owner = py::cast(holder);
+  py::list groups;
+  for (std::int32_t g = 0; g < holder->file.groupCount(); ++g) {
+    py::list meshes;
+    for (const lumivex::MeshView& mesh : holder->file.group(static_cast<std::size_t>(g))) {
+      meshes.append(meshDict(mesh, owner));
+    }
+    groups.append(meshes);
+  }
+  return groups;
+}
+
 // ---------------------------------------------------------------- argument checks
 
 // `array` as a C-contiguous float32 array of shape (n, columns): converted
@@ -209,7 +257,7 @@ void checkSize(std::int64_t size) {
 
 // Runs a sampling call with the GIL released, then raises what went wrong.
 template <typename Call>
-Samples runSampling(Call&& call, ProgressBridge& bridge, const std::string& path) {
+Samples runSampling(Call&& call, ProgressBridge& bridge, const FilePath& path) {
   lumivex::SampleGrid grid;
   lumivex::Result result;
   {
@@ -251,11 +299,11 @@ PYBIND11_MODULE(_lumivex, m) {
       .def(
           "save",
           [](const Samples& samples, const py::object& path) {
-            const std::string name = pathOf(path);
+            const FilePath name = filePath(path);
             lumivex::Result result;
             {
               py::gil_scoped_release released;
-              result = lumivex::writeSamplesFile(name.c_str(), samples.grid());
+              result = lumivex::writeSamplesFile(name.bytes.c_str(), samples.grid());
             }
             if (!result) raise(result, name);
           },
@@ -267,39 +315,48 @@ PYBIND11_MODULE(_lumivex, m) {
 
   m.def(
       "read_mesh",
-      [](const py::object& source) {
+      [](const py::object& path) {
+        const FilePath name = filePath(path);
         auto holder = std::make_shared<MeshFileHolder>();
         lumivex::Result result;
-        std::string path;
-        if (py::isinstance<py::bytes>(source) || py::isinstance<py::bytearray>(source) ||
-            py::isinstance<py::memoryview>(source)) {
-          const py::buffer_info buffer = py::buffer(source).request();
-          const auto* bytes = static_cast<const std::uint8_t*>(buffer.ptr);
-          const std::size_t length = static_cast<std::size_t>(buffer.size * buffer.itemsize);
+        {
+          py::gil_scoped_release released;
+          result = lumivex::loadMeshFile(name.bytes.c_str(), holder->file);
+        }
+        if (!result) raise(result, name);
+        return meshGroups(holder);
+      },
+      py::arg("path"),
+      "Reads a mesh file (str, bytes or os.PathLike path) into a list of groups, each a list of meshes: dicts\n"
+      "with vertex_size, vertex_stride, format_kind, vertex_count, index_count, sampled, records ((n, record\n"
+      "bytes) uint8), vertices ((n, 10) float32: position, normal, uv, lightmap uv; a view where the records are\n"
+      "40 bytes, None for meshes that are not sampled) and indices (uint16). Raises DamagedFile or OSError.");
+
+  m.def(
+      "read_mesh_buffer",
+      [](const py::object& buffer) {
+        // The bytes in the buffer's logical order: a strided or reversed view
+        // is copied into one piece first, as bytes(view) would give them.
+        py::object contiguous = py::reinterpret_steal<py::object>(PyMemoryView_GetContiguous(buffer.ptr(), PyBUF_READ, 'C'));
+        if (!contiguous) {
+          PyErr_Clear();
+          throw py::value_error("buffer: not an object holding bytes (bytes, bytearray, memoryview, a NumPy array)");
+        }
+        const Py_buffer* view = PyMemoryView_GET_BUFFER(contiguous.ptr());
+        const auto* bytes = static_cast<const std::uint8_t*>(view->buf);
+        const auto length = static_cast<std::size_t>(view->len);
+        auto holder = std::make_shared<MeshFileHolder>();
+        lumivex::Result result;
+        {
           py::gil_scoped_release released;
           result = lumivex::loadMeshFileFromMemory({bytes, length}, holder->file);
-        } else {
-          path = pathOf(source);
-          py::gil_scoped_release released;
-          result = lumivex::loadMeshFile(path.c_str(), holder->file);
         }
-        if (!result) raise(result, path);
-        py::object owner = py::cast(holder);
-        py::list groups;
-        for (std::int32_t g = 0; g < holder->file.groupCount(); ++g) {
-          py::list meshes;
-          for (const lumivex::MeshView& mesh : holder->file.group(static_cast<std::size_t>(g))) {
-            meshes.append(meshDict(mesh, owner));
-          }
-          groups.append(meshes);
-        }
-        return groups;
+        if (!result) raise(result, FilePath{});
+        return meshGroups(holder);
       },
-      py::arg("path_or_bytes"),
-      "Reads a mesh file (a path, or the file's bytes) into a list of groups, each a list of meshes: dicts with\n"
-      "vertex_size, vertex_stride, format_kind, vertex_count, index_count, sampled, records ((n, record bytes)\n"
-      "uint8), vertices ((n, 10) float32: position, normal, uv, lightmap uv; a view where the records are 40\n"
-      "bytes, None for meshes that are not sampled) and indices (uint16). Raises DamagedFile or OSError.");
+      py::arg("buffer"),
+      "Reads a mesh file's contents from any object holding bytes (bytes, bytearray, memoryview, a NumPy\n"
+      "array; a view that is not contiguous is copied first), as read_mesh reads a file.");
 
   py::class_<MeshFileHolder, std::shared_ptr<MeshFileHolder>>(m, "_MeshFile");
 
@@ -327,7 +384,7 @@ PYBIND11_MODULE(_lumivex, m) {
             [&](lumivex::SampleGrid& grid) {
               return lumivex::sampleMesh(mesh, static_cast<std::int32_t>(size), grid, options);
             },
-            bridge, "");
+            bridge, FilePath{});
       },
       py::arg("positions"), py::arg("normals"), py::arg("lightmap_uv"), py::arg("triangles"), py::arg("size"),
       py::arg("threads") = 0, py::arg("progress") = py::none(),
@@ -341,12 +398,12 @@ PYBIND11_MODULE(_lumivex, m) {
       [](const py::object& path, std::int64_t size, std::int64_t threads, std::optional<py::function> progress) {
         checkSize(size);
         if (threads < 0) throw py::value_error("threads: must be 0 or more");
-        const std::string name = pathOf(path);
+        const FilePath name = filePath(path);
         ProgressBridge bridge{progress, std::nullopt};
         const lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
         return runSampling(
             [&](lumivex::SampleGrid& grid) {
-              return lumivex::sampleMeshFile(name.c_str(), static_cast<std::int32_t>(size), grid, {}, options);
+              return lumivex::sampleMeshFile(name.bytes.c_str(), static_cast<std::int32_t>(size), grid, {}, options);
             },
             bridge, name);
       },
@@ -357,12 +414,12 @@ PYBIND11_MODULE(_lumivex, m) {
   m.def(
       "read_samples",
       [](const py::object& path) {
-        const std::string name = pathOf(path);
+        const FilePath name = filePath(path);
         lumivex::SampleGrid grid;
         lumivex::Result result;
         {
           py::gil_scoped_release released;
-          result = lumivex::readSamplesFile(name.c_str(), grid);
+          result = lumivex::readSamplesFile(name.bytes.c_str(), grid);
         }
         if (!result) raise(result, name);
         return Samples(std::move(grid));

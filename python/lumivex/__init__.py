@@ -10,6 +10,7 @@ from ._lumivex import (  # noqa: F401
     Samples,
     __version__,
     read_mesh,
+    read_mesh_buffer,
     read_samples,
     sample,
     sample_file,
@@ -18,4 +19,4 @@ from ._lumivex import (  # noqa: F401
 DamagedFile.__module__ = __name__
 Samples.__module__ = __name__
 
-__all__ = ["DamagedFile", "Samples", "read_mesh", "read_samples", "sample", "sample_file", "__version__"]
+__all__ = ["DamagedFile", "Samples", "read_mesh", "read_mesh_buffer", "read_samples", "sample", "sample_file", "__version__"]

@@ -34,9 +34,12 @@ class Samples:
     def save(self, path: _Path) -> None:
         """Writes the samples file: complete or not at all."""
 
-def read_mesh(path_or_bytes: Union[_Path, bytes, bytearray, memoryview]) -> list[list[dict]]:
+def read_mesh(path: _Path) -> list[list[dict]]:
     """Reads a mesh file into groups of meshes: dicts with vertex_size, vertex_stride, format_kind,
     vertex_count, index_count, sampled, records, vertices ((n, 10) float32 or None) and indices (uint16)."""
+
+def read_mesh_buffer(buffer: Union[bytes, bytearray, memoryview, npt.NDArray[np.generic]]) -> list[list[dict]]:
+    """Reads a mesh file's contents from an object holding bytes, as read_mesh reads a file."""
 
 def sample(
     positions: npt.ArrayLike,

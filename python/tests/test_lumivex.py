@@ -110,7 +110,7 @@ def test_damaged_and_missing_files(tmp_path):
         assert f"({damaged.value.reason})".encode() in run.stdout
     hostile = struct.pack("<i", 10) + bytes(29) + struct.pack("<iii", 0, 1, -5)
     with pytest.raises(lumivex.DamagedFile, match="negative mesh count at byte 41"):
-        lumivex.read_mesh(hostile)
+        lumivex.read_mesh_buffer(hostile)
     with pytest.raises(FileNotFoundError):
         lumivex.sample_file(tmp_path / "missing.kvx", 128)
     with pytest.raises(OSError):
@@ -122,11 +122,71 @@ def test_damaged_and_missing_files(tmp_path):
 
 def test_read_mesh_gives_views_and_keeps_them_alive():
     data = (EXAMPLES / "rounded_cube.kvx").read_bytes()
-    mesh = lumivex.read_mesh(data)[0][0]
+    mesh = lumivex.read_mesh_buffer(data)[0][0]
     vertices = mesh["vertices"]
     del mesh
     assert vertices.dtype == np.float32 and vertices.shape[1] == 10 and not vertices.flags.owndata
     assert np.isfinite(vertices).all()
+
+
+def buffer_views():
+    """Views of a mesh file's bytes in every layout a buffer can have."""
+    data = (EXAMPLES / "rounded_cube.kvx").read_bytes()
+    doubled = bytes(b for byte in data for b in (byte, 0x55))
+    return {
+        "bytes": data,
+        "bytearray": bytearray(data),
+        "read-only view": memoryview(data),
+        "reversed": memoryview(data)[::-1],
+        "strided": memoryview(doubled)[::2],
+        "two-dimensional": np.frombuffer(data[: len(data) // 2 * 2], np.uint8).reshape(-1, 2),
+        "columns": np.frombuffer(data[: len(data) // 2 * 2], np.uint8).reshape(-1, 2)[:, 0],
+        "words": np.frombuffer(data[: len(data) // 4 * 4], np.uint32),
+    }
+
+
+@pytest.mark.parametrize("layout", list(buffer_views()))
+def test_buffers_are_read_in_their_logical_order(layout):
+    view = buffer_views()[layout]
+    try:
+        expected = lumivex.read_mesh_buffer(bytes(view))
+    except lumivex.DamagedFile as damaged:
+        with pytest.raises(lumivex.DamagedFile, match=damaged.reason):
+            lumivex.read_mesh_buffer(view)
+        return
+    groups = lumivex.read_mesh_buffer(view)
+    assert [[mesh["records"].tobytes() for mesh in group] for group in groups] == \
+        [[mesh["records"].tobytes() for mesh in group] for group in expected]
+    assert [[mesh["indices"].tolist() for mesh in group] for group in groups] == \
+        [[mesh["indices"].tolist() for mesh in group] for group in expected]
+
+
+def test_paths_are_paths_everywhere(tmp_path):
+    data = (EXAMPLES / "rounded_cube.kvx").read_bytes()
+    odd = os.fsencode(str(tmp_path)) + b"/m\xff\xfe.kvx"  # not UTF-8
+    with open(odd, "wb") as file:
+        file.write(data)
+    for path in (odd, os.fsdecode(odd), Path(os.fsdecode(odd))):
+        assert len(lumivex.read_mesh(path)[0]) == len(lumivex.read_mesh_buffer(data)[0])
+        assert lumivex.sample_file(path, 16).size == 16
+    samples = lumivex.sample_file(odd, 16)
+    samples.save(odd + b".samples")
+    assert lumivex.read_samples(odd + b".samples").size == 16
+    # A NUL byte is refused, as open() refuses it, never cut short.
+    for call in (lambda: lumivex.sample_file(str(tmp_path / "m.kvx") + "\0x", 16),
+                 lambda: lumivex.read_mesh(os.fsencode(tmp_path / "m.kvx") + b"\0"),
+                 lambda: lumivex.read_samples("a\0b"),
+                 lambda: samples.save(str(tmp_path / "a.samples") + "\0.txt")):
+        with pytest.raises(ValueError, match="null byte"):
+            call()
+    assert not (tmp_path / "a.samples").exists()
+    # What the system cannot examine is an OSError of the system's kind.
+    with pytest.raises(NotADirectoryError):
+        lumivex.read_mesh(odd + b"/inside.kvx")
+    with pytest.raises(IsADirectoryError):
+        lumivex.read_mesh(tmp_path)
+    with pytest.raises(OSError):
+        lumivex.sample_file("x" * 5000, 16)
 
 
 def test_progress_and_the_gil_released_while_sampling():
