@@ -198,6 +198,14 @@ INSTANTIATE_TEST_SUITE_P(
         ImportCase{"NotAModel", "model.gltf", "this is not a model", {}, 2, "Error : Unable to read model model.gltf"},
         ImportCase{"NoTriangles", "lines.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\np 3\n", {}, 3,
                    "Error : No triangles in lines.obj"},
+        // However the import library says it found none: a point cloud, a scene without meshes.
+        ImportCase{"PointCloud", "points.ply",
+                   "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+                   "end_header\n0 0 0\n1 0 0\n0 1 0\n",
+                   {}, 3, "Error : No triangles in points.ply"},
+        ImportCase{"NoMeshes", "empty.gltf",
+                   "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{}]}", {}, 3,
+                   "Error : No triangles in empty.gltf"},
         ImportCase{"NoSecondUvSet", "one.obj", objWith("f 1/1 2/2 3/3\n"), {}, 4,
                    "Error : Missing lightmap UV set"},
         ImportCase{"UvSetOutOfRange", "quad.gltf", quadGltf(), {"--lightmap-uv", "5"}, 4,

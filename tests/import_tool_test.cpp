@@ -3,13 +3,22 @@
 // hostile models, and the conventions of its command line.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <fstream>
+#include <thread>
 #include <cstring>
 #include <regex>
 #include <sstream>
 
 #include <lumivex/lumivex.h>
+#include "import/isolated_reading.h"
 #include "support/tool_runner.h"
 
 namespace lumivex {
@@ -55,6 +64,8 @@ const Triangle kQuadHigh = {{{1, 1}, {5, 5}, {1, 5}}};
 struct Counts {
   std::size_t outside, zeroArea, unsampled, overlapped;
   std::string sizeSamplingAll;  // "null" for none up to 16384
+  std::string unsampledShare = "0.0000";  // of the surface, as the report writes it
+  std::string unsampledPercent = "";      // the same in the warning
 };
 
 struct LayoutCase {
@@ -89,6 +100,11 @@ TEST_P(LayoutFaults, AreCountedAtEachSize) {
     EXPECT_EQ(countIn(json, "zeroArea"), expected.zeroArea) << json;
     EXPECT_EQ(countIn(json, "unsampled"), expected.unsampled) << json;
     EXPECT_EQ(countIn(json, "overlappedTexels"), expected.overlapped) << json;
+    EXPECT_NE(json.find("\"unsampledAreaShare\": " + expected.unsampledShare), std::string::npos) << json;
+    if (expected.unsampled > 0) {
+      EXPECT_NE(run.standardError.find("(" + expected.unsampledPercent + " % of the surface)"), std::string::npos)
+          << run.standardError;
+    }
     const std::string sizeSamplingAll =
         expected.sizeSamplingAll.empty() ? std::to_string(size) : expected.sizeSamplingAll;
     EXPECT_NE(json.find("\"sizeSamplingAll\": " + sizeSamplingAll + ","), std::string::npos) << json;
@@ -120,13 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The small triangle first holds a corner (on its long edge) at 32.
         LayoutCase{"SubTexel",
                    {{"A", {{{{0, 0}, {4, 0}, {0, 4}}}, {{{2.125, 2.125}, {2.375, 2.125}, {2.125, 2.375}}}}}},
-                   {0, 0, 1, 0, "32"},
-                   {0, 0, 1, 0, "32"}},
+                   {0, 0, 1, 0, "32", "0.0039", "0.39"},  // 1/32 of 8 1/32 in model units
+                   {0, 0, 1, 0, "32", "0.0039", "0.39"}},
         // u = 1 is inside; a triangle wholly beyond it is sampled at no size.
         LayoutCase{"OutsideTheUnitSquare",
                    {{"A", {{{{4, 4}, {12, 4}, {4, 12}}}, {{{10, 10}, {11, 10}, {10, 11}}}, {{{0, 0}, {3, 0}, {0, 3}}}}}},
-                   {2, 0, 1, 0, "null"},
-                   {2, 0, 1, 0, "null"}},
+                   {2, 0, 1, 0, "null", "0.0135", "1.35"},  // 1/2 of 37
+                   {2, 0, 1, 0, "null", "0.0135", "1.35"}},
         LayoutCase{"ZeroArea",
                    {{"A", {{{{1, 1}, {1, 1}, {1, 1}}}, {{{0, 0}, {2, 2}, {4, 4}}}, {{{0, 0}, {4, 0}, {0, 4}}}}}},
                    {0, 2, 0, 0, ""},
@@ -358,6 +374,152 @@ INSTANTIATE_TEST_SUITE_P(
                         "Error : option --rows-down takes no value"},
         CommandLineCase{"PreviewExtraName", LUMIVEX_PREVIEW_BINARY, {"a", "b", "c"}, 1, "",
                         "Error : unexpected argument \"c\""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    pid_t parentOf = 0;
+    rest >> state >> parentOf;
+    if (parentOf == parent) children.push_back(std::stoi(name));
+  }
+  return children;
+}
+
+// SIGTERM, SIGINT or SIGHUP to the tool alone, while its child reads a model
+// that never ends: the child is killed and reaped with it, nothing is left
+// written, and the tool ends by the signal as a shell expects.
+TEST(ImportTool, ASignalToTheToolEndsTheChildReadingTheModel) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signalNumber));
+    TemporaryFolder folder;
+    writeFile(folder / "header.ply", "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n");
+    const std::string model = (folder / "header.ply").string(), out = (folder / "out").string();
+    const char* arguments[] = {LUMIVEX_IMPORT_BINARY, model.c_str(), out.c_str(), "--timeout", "0", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t tool = 0;
+    ASSERT_EQ(posix_spawn(&tool, LUMIVEX_IMPORT_BINARY, &actions, nullptr, const_cast<char**>(arguments), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::vector<pid_t> children;
+    for (int wait = 0; wait < 1000 && children.empty(); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      children = childrenOf(tool);
+    }
+    ASSERT_EQ(children.size(), 1u);
+    kill(tool, signalNumber);
+    int status = 0;
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
+    const auto killed = std::chrono::steady_clock::now();
+    while (std::filesystem::exists("/proc/" + std::to_string(children[0])) &&
+           std::chrono::steady_clock::now() - killed < std::chrono::seconds(1)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(children[0]))) << "the child lives on";
+    EXPECT_EQ(testing::folderEntries(folder.path()), std::vector<std::string>{"header.ply"});
+  }
+}
+
+// The child's answer is checked before anything is sized from it: cut short
+// anywhere, or claiming more than it holds, or naming a vertex it lacks.
+TEST(ImportTool, AnAnswerThatIsNotWholeAndConsistentIsRefused) {
+  ReadResult sent;
+  sent.message = "read";
+  for (int m = 0; m < 2; ++m) {
+    ImportedMesh& mesh = sent.model.meshes.emplace_back();
+    mesh.name = "m" + std::to_string(m);
+    mesh.vertices.resize(4);
+    mesh.triangles = {0, 1, 2, 2, 3, 0};
+    mesh.hasLightmapSet = m == 1;
+  }
+  const std::string answer = encodeAnswer(sent);
+  ReadResult received;
+  ASSERT_TRUE(decodeAnswer(answer, received));
+  EXPECT_EQ(received.model.meshes.size(), 2u);
+  EXPECT_EQ(received.model.meshes[1].triangles, sent.model.meshes[1].triangles);
+  EXPECT_TRUE(received.model.meshes[1].hasLightmapSet);
+  for (std::size_t cut = 0; cut < answer.size(); ++cut) {
+    ReadResult partial;
+    EXPECT_FALSE(decodeAnswer(answer.substr(0, cut), partial)) << cut;
+  }
+  // Counts written over with the largest value, one at a time: never trusted.
+  for (std::size_t at = 0; at + 8 <= answer.size(); ++at) {
+    std::string garbled = answer;
+    std::memset(garbled.data() + at, 0xff, 8);
+    ReadResult decoded;
+    if (decodeAnswer(garbled, decoded)) {
+      for (const ImportedMesh& mesh : decoded.model.meshes) {
+        for (std::uint32_t index : mesh.triangles) EXPECT_LT(index, mesh.vertices.size()) << at;
+      }
+    }
+  }
+  ReadResult pastTheVertices = sent;
+  pastTheVertices.model.meshes[1].triangles[4] = 4;
+  ReadResult decoded;
+  EXPECT_FALSE(decodeAnswer(encodeAnswer(pastTheVertices), decoded));
+}
+
+struct NormalsCase {
+  const char* label;
+  std::string fileName;
+  std::string contents;
+  std::size_t repaired;  // vertices whose normals are replaced
+};
+
+void PrintTo(const NormalsCase& c, std::ostream* os) { *os << c.label; }
+
+class ModelNormals : public ::testing::TestWithParam<NormalsCase> {};
+
+// Normals that give no direction (zero, not finite, far from unit length) are
+// replaced by smooth normals, with one warning; the samples are then unit
+// normals of the surface. Normals that are merely not quite unit stay.
+TEST_P(ModelNormals, ThatGiveNoDirectionAreComputedInstead) {
+  const NormalsCase& c = GetParam();
+  TemporaryFolder folder;
+  writeFile(folder / c.fileName, c.contents);
+  const auto run = runProgram(LUMIVEX_IMPORT_BINARY, {c.fileName, "out", "--generate-lightmap-uv", "--size", "32"},
+                              folder.path());
+  ASSERT_EQ(run.exitCode, 0) << run.standardError;
+  const std::string warning = "Warning : " + std::to_string(c.repaired) + " vertices have zero, non-finite or far";
+  EXPECT_EQ(run.standardError.find(warning) != std::string::npos, c.repaired > 0) << run.standardError;
+  SampleGrid grid;
+  ASSERT_TRUE(sampleMeshFile((folder / "out.kvx").c_str(), 32, grid));
+  std::size_t covered = 0;
+  for (const Sample& sample : grid.samples()) {
+    if (sample.position.x == 0 && sample.position.y == 0 && sample.normal.z == 0) continue;
+    ++covered;
+    EXPECT_NEAR(sample.normal.z, 1.0f, 1e-6f);
+  }
+  EXPECT_GT(covered, 100u);
+}
+
+const char* const kZeroNormalFacets =
+    "solid s\nfacet normal 0 0 0\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 1 1 0\nendloop\nendfacet\n"
+    "facet normal 0 0 0\nouter loop\nvertex 0 0 0\nvertex 1 1 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid s\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ModelNormals,
+    ::testing::Values(NormalsCase{"ZeroFacetNormals", "zero.stl", kZeroNormalFacets, 6},
+                      NormalsCase{"SomeZeroSomeHuge", "some.obj",
+                                  "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 0\nvn 0 0 40\nvn 0 0 1.2\n"
+                                  "f 1//1 2//2 3//3\nf 1//3 3//3 4//3\n",
+                                  2},
+                      NormalsCase{"Usable", "fine.obj",
+                                  "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 0.9\nf 1//1 2//1 3//1\nf 1//1 3//1 4//1\n",
+                                  0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

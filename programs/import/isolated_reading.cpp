@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -66,6 +68,7 @@ class Reader {
     at_ += static_cast<std::size_t>(size);
     return true;
   }
+  std::size_t left() const { return in_.size() - at_; }
   template <typename T>
   bool array(std::vector<T>& values) {
     std::uint64_t count = 0;
@@ -79,8 +82,11 @@ class Reader {
   std::size_t at_ = 0;
 };
 
-std::string encode(const ReadResult& result) {
+}  // namespace
+
+std::string encodeAnswer(const ReadResult& result) {
   Writer out;
+  out.value<std::uint8_t>(static_cast<std::uint8_t>(result.status));
   out.text(result.message);
   out.value<std::uint64_t>(result.model.meshes.size());
   for (const ImportedMesh& mesh : result.model.meshes) {
@@ -95,21 +101,37 @@ std::string encode(const ReadResult& result) {
   return out.data();
 }
 
-bool decode(std::string_view bytes, ReadResult& result) {
+// Every count is checked against the bytes that came before memory is set
+// aside for it, and every index against its vertices: an answer cut short or
+// garbled (a child that died writing it, or worse) is refused, not trusted.
+bool decodeAnswer(std::string_view bytes, ReadResult& result) {
+  // The fewest bytes a mesh takes: an empty name and empty arrays.
+  constexpr std::uint64_t kSmallestMesh = 8 + 1 + 4 + 8 + 8;
   Reader in(bytes);
+  std::uint8_t status = 0;
   std::uint64_t meshes = 0;
-  if (!in.text(result.message) || !in.value(meshes)) return false;
+  if (!in.value(status) || status > static_cast<std::uint8_t>(ReadStatus::NoTriangles) || !in.text(result.message) ||
+      !in.value(meshes) || meshes > in.left() / kSmallestMesh) {
+    return false;
+  }
+  result.status = static_cast<ReadStatus>(status);
+  result.model.meshes.reserve(static_cast<std::size_t>(meshes));
   for (std::uint64_t m = 0; m < meshes; ++m) {
     ImportedMesh& mesh = result.model.meshes.emplace_back();
     std::uint8_t hasSet = 0;
-    if (!in.text(mesh.name) || !in.value(hasSet) || !in.value(mesh.uvSets) || !in.array(mesh.vertices) ||
-        !in.array(mesh.triangles)) {
+    if (!in.text(mesh.name) || !in.value(hasSet) || hasSet > 1 || !in.value(mesh.uvSets) ||
+        !in.array(mesh.vertices) || !in.array(mesh.triangles) || mesh.triangles.size() % 3 != 0) {
       return false;
+    }
+    for (const std::uint32_t index : mesh.triangles) {
+      if (index >= mesh.vertices.size()) return false;
     }
     mesh.hasLightmapSet = hasSet != 0;
   }
-  return true;
+  return in.left() == 0;
 }
+
+namespace {
 
 bool writeAll(int descriptor, const std::string& bytes) {
   std::size_t done = 0;
@@ -155,15 +177,16 @@ std::uint64_t addressSpaceInUse() {
     // The import library catches running out of memory itself, and says so.
     if (code == kChildUnreadable && result.message.find("bad_alloc") != std::string::npos) {
       code = kChildOutOfMemory;
-    } else if (!writeAll(descriptor, encode(result))) {
+    } else if (!writeAll(descriptor, encodeAnswer(result))) {
       code = kChildUnreadable;
     }
   } catch (const std::bad_alloc&) {
     code = kChildOutOfMemory;
   } catch (const std::exception& error) {
     ReadResult failure;
+    failure.status = ReadStatus::Unreadable;
     failure.message = error.what();
-    writeAll(descriptor, encode(failure));
+    writeAll(descriptor, encodeAnswer(failure));
     code = kChildUnreadable;
   }
   _exit(code);
@@ -197,52 +220,76 @@ std::uint64_t defaultMemoryLimit() {
   return std::max<std::uint64_t>(physical / 8, std::uint64_t{1} << 30);
 }
 
-ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, const IsolationLimits& limits) {
-  int channel[2];
-  int messages[2];
-  if (pipe2(channel, O_CLOEXEC) != 0) return unreadable("cannot start reading the model");
-  if (pipe2(messages, O_CLOEXEC) != 0) {
-    close(channel[0]);
-    close(channel[1]);
-    return unreadable("cannot start reading the model");
-  }
-  std::fflush(nullptr);  // nothing buffered may be written twice
-  const pid_t child = fork();
-  if (child < 0) {
-    for (int descriptor : {channel[0], channel[1], messages[0], messages[1]}) close(descriptor);
-    return unreadable("cannot start reading the model");
-  }
-  if (child == 0) {
-    close(channel[0]);
-    close(messages[0]);
-    runChild(channel[1], messages[1], path, lightmapSet, limits);
-  }
-  close(channel[1]);
-  close(messages[1]);
+namespace {
 
-  // Take the answer and the messages as they come (a full pipe would stop
-  // the child), until the child closes both or the time is up.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.seconds);
+// The child reading the model, for the signal handler below; 0 when none.
+volatile sig_atomic_t childBeingRead = 0;
+
+// SIGINT, SIGTERM or SIGHUP while the child reads: it is killed and reaped
+// first, then the signal ends this process as it would have (the shell sees
+// 128 + the signal). Nothing has been written yet at this stage.
+extern "C" void endTogetherWithTheChild(int signalNumber) {
+  const pid_t child = childBeingRead;
+  if (child > 0) {
+    kill(child, SIGKILL);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  raise(signalNumber);  // the handler was reset to the default on entry
+}
+
+// Holds the handlers in place while a child reads the model.
+class ChildEndsWithUs {
+ public:
+  explicit ChildEndsWithUs(pid_t child) {
+    childBeingRead = child;
+    struct sigaction action {};
+    action.sa_handler = endTogetherWithTheChild;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t k = 0; k < kSignals.size(); ++k) sigaction(kSignals[k], &action, &previous_[k]);
+  }
+  ~ChildEndsWithUs() {
+    for (std::size_t k = 0; k < kSignals.size(); ++k) sigaction(kSignals[k], &previous_[k], nullptr);
+    childBeingRead = 0;
+  }
+  ChildEndsWithUs(const ChildEndsWithUs&) = delete;
+  ChildEndsWithUs& operator=(const ChildEndsWithUs&) = delete;
+
+ private:
+  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, 3> previous_{};
+};
+
+// What came back from the child: its answer, the end of what it printed,
+// and whether it ran out of time.
+struct ChildOutput {
   std::string answer;
   std::string printed;
-  constexpr std::size_t kPrintedKept = 1 << 16;
   bool timedOut = false;
+};
+
+// Takes the answer and the messages as they come (a full pipe would stop the
+// child), until the child closes both or the time is up.
+ChildOutput collectOutput(int answerPipe, int messagePipe, unsigned seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  constexpr std::size_t kPrintedKept = 1 << 16;
+  ChildOutput output;
   std::vector<char> chunk(1 << 16);
-  pollfd sources[2] = {{channel[0], POLLIN, 0}, {messages[0], POLLIN, 0}};
+  pollfd sources[2] = {{answerPipe, POLLIN, 0}, {messagePipe, POLLIN, 0}};
   while (sources[0].fd >= 0 || sources[1].fd >= 0) {
     int wait = -1;
-    if (limits.seconds > 0) {
+    if (seconds > 0) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
-        timedOut = true;
+        output.timedOut = true;
         break;
       }
       wait = static_cast<int>(std::min<long long>(left.count(), 1000));
     }
     const int polled = poll(sources, 2, wait);
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled <= 0) continue;
+    if (polled <= 0) continue;  // interrupted, or no news within the wait
     for (int k = 0; k < 2; ++k) {
       if (sources[k].fd < 0 || sources[k].revents == 0) continue;
       const ssize_t got = read(sources[k].fd, chunk.data(), chunk.size());
@@ -252,21 +299,21 @@ ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, cons
         sources[k].fd = -1;
         continue;
       }
-      std::string& into = k == 0 ? answer : printed;
+      std::string& into = k == 0 ? output.answer : output.printed;
       into.append(chunk.data(), static_cast<std::size_t>(got));
-      if (k == 1 && printed.size() > kPrintedKept) printed.erase(0, printed.size() - kPrintedKept);
+      if (k == 1 && output.printed.size() > kPrintedKept) output.printed.erase(0, output.printed.size() - kPrintedKept);
     }
   }
   for (const pollfd& source : sources) {
     if (source.fd >= 0) close(source.fd);
   }
-  if (timedOut) kill(child, SIGKILL);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  return output;
+}
 
-  if (timedOut) return unreadable("reading the model took more than " + std::to_string(limits.seconds) + " s");
-  const std::string said = lastLine(printed);
+// The result, from how the child ended and what it sent.
+ReadResult judge(int status, const ChildOutput& output, const IsolationLimits& limits) {
+  if (output.timedOut) return unreadable("reading the model took more than " + std::to_string(limits.seconds) + " s");
+  const std::string said = lastLine(output.printed);
   if (WIFSIGNALED(status)) {
     const int signalNumber = WTERMSIG(status);
     std::string reason = "the import library failed (signal " + std::to_string(signalNumber) + ", " +
@@ -281,10 +328,11 @@ ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, cons
   }
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   if (code == kChildOutOfMemory) return unreadable("the model needs more memory than " + megabytes(limits.memoryBytes));
-  ReadResult result;
-  if (!decode(answer, result)) {
+  if (output.answer.empty()) {
     return unreadable(said.empty() ? "the import library failed without an answer" : "the import library failed: " + said);
   }
+  ReadResult result;
+  if (!decodeAnswer(output.answer, result)) return unreadable("the import library gave an unreadable answer");
   if (code == kChildUnreadable) {
     result.status = ReadStatus::Unreadable;
     result.model.meshes.clear();
@@ -293,6 +341,44 @@ ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, cons
   }
   if (code != kChildRead) return unreadable("the import library ended with code " + std::to_string(code));
   return result;
+}
+
+}  // namespace
+
+ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, const IsolationLimits& limits) {
+  int channel[2];
+  int messages[2];
+  if (pipe2(channel, O_CLOEXEC) != 0) return unreadable("cannot start reading the model");
+  if (pipe2(messages, O_CLOEXEC) != 0) {
+    close(channel[0]);
+    close(channel[1]);
+    return unreadable("cannot start reading the model");
+  }
+  std::fflush(nullptr);  // nothing buffered may be written twice
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child < 0) {
+    for (int descriptor : {channel[0], channel[1], messages[0], messages[1]}) close(descriptor);
+    return unreadable("cannot start reading the model");
+  }
+  if (child == 0) {
+    // The child dies with this process, however this process ends; if that
+    // happened before the line below, it is already an orphan.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(kChildUnreadable);
+    close(channel[0]);
+    close(messages[0]);
+    runChild(channel[1], messages[1], path, lightmapSet, limits);
+  }
+  const ChildEndsWithUs together(child);
+  close(channel[1]);
+  close(messages[1]);
+  const ChildOutput output = collectOutput(channel[0], messages[0], limits.seconds);
+  if (output.timedOut) kill(child, SIGKILL);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return judge(status, output, limits);
 }
 
 }  // namespace lumivex

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "model_import.h"
 
@@ -17,6 +18,11 @@ struct IsolationLimits {
 
 // The default memory limit: an eighth of the machine's memory, at least 1 GiB.
 std::uint64_t defaultMemoryLimit();
+
+// The child's answer as bytes, and back: false for bytes that are not a
+// whole, consistent answer (counts past the bytes, indices past the vertices).
+std::string encodeAnswer(const ReadResult& result);
+bool decodeAnswer(std::string_view bytes, ReadResult& result);
 
 // readModel in a child process under `limits`. A child that runs out of
 // memory, crashes, or overruns the time gives an Unreadable result saying so.

@@ -193,6 +193,23 @@ void warnAboutLayout(const lumivex::LayoutReport& report) {
   }
 }
 
+// Normals that give samples no direction are replaced, with one warning.
+void warnAboutRepairedNormals(std::vector<lumivex::ImportedMesh>& meshes) {
+  std::vector<NamedCount> repaired;
+  std::size_t vertices = 0;
+  for (lumivex::ImportedMesh& mesh : meshes) {
+    const std::size_t count = lumivex::repairNormals(mesh);
+    if (count > 0) repaired.push_back({lumivex::writtenName(mesh), count});
+    vertices += count;
+  }
+  if (vertices > 0) {
+    std::fprintf(stderr,
+                 "Warning : %zu vertices have zero, non-finite or far from unit normals; smooth normals computed "
+                 "instead : %s\n",
+                 vertices, worstFew(repaired).c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,10 +225,12 @@ int main(int argc, char** argv) {
     return kExitUnreadable;
   }
   std::vector<lumivex::ImportedMesh>& meshes = read.model.meshes;
-  if (meshes.empty()) {
-    std::fprintf(stderr, "Error : No triangles in %s\n", settings.model.c_str());
+  if (read.status == lumivex::ReadStatus::NoTriangles || meshes.empty()) {
+    std::fprintf(stderr, "Error : No triangles in %s%s%s\n", settings.model.c_str(), read.message.empty() ? "" : " : ",
+                 read.message.c_str());
     return kExitNoTriangles;
   }
+  warnAboutRepairedNormals(meshes);
 
   // The running share only where someone watches it: a log gets no '\r' lines.
   const bool showProgress = isatty(STDOUT_FILENO) != 0;

@@ -16,6 +16,12 @@ inline constexpr std::size_t kMaxVerticesPerMesh = 65535;
 // The name a mesh is written under: its own, or "mesh" when it has none.
 std::string writtenName(const ImportedMesh& mesh);
 
+// Normals that cannot be a surface's direction (zero, not finite, or far
+// from unit length) are replaced by the smooth normal at the vertex's
+// position: the sum of the normals of the mesh's faces around it, weighted
+// by their areas. Returns how many vertices had such normals.
+std::size_t repairNormals(ImportedMesh& mesh);
+
 // Vertices identical to the bit become one; triangles keep their order.
 // The first occurrence of each vertex keeps its place.
 void joinIdenticalVertices(ImportedMesh& mesh);

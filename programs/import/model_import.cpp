@@ -46,6 +46,15 @@ std::string faultyFaceIndex(const aiMesh& mesh) {
 
 }  // namespace
 
+bool meansNoTriangles(const std::string& importLibraryMessage) {
+  // The import library's own validation texts for a scene without meshes
+  // and for a mesh of points only.
+  for (const char* text : {"no meshes in the model", "mNumMeshes is 0", "contains no faces"}) {
+    if (importLibraryMessage.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 ReadResult readModel(const std::string& path, unsigned lightmapSet) {
   ReadResult result;
   Assimp::Importer importer;
@@ -59,9 +68,12 @@ ReadResult readModel(const std::string& path, unsigned lightmapSet) {
                          aiProcess_GenSmoothNormals | aiProcess_SortByPType;
   const aiScene* scene = importer.ReadFile(path, steps);
   if (scene == nullptr || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0) {
-    result.status = ReadStatus::Unreadable;
     result.message = importer.GetErrorString();
+    // A scene the import library marks incomplete for want of meshes holds
+    // no triangles; so does one its validation refuses for that reason.
+    const bool noMeshes = scene != nullptr && scene->mNumMeshes == 0;
     if (result.message.empty()) result.message = "no meshes in the model";
+    result.status = noMeshes || meansNoTriangles(result.message) ? ReadStatus::NoTriangles : ReadStatus::Unreadable;
     return result;
   }
   for (unsigned m = 0; m < scene->mNumMeshes; ++m) {

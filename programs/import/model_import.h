@@ -26,11 +26,15 @@ struct ImportedModel {
   std::vector<ImportedMesh> meshes;  // the meshes that hold triangles
 };
 
-enum class ReadStatus { Read, Unreadable };
+enum class ReadStatus : std::uint8_t {
+  Read,
+  Unreadable,   // broken, or not a model the import library reads
+  NoTriangles,  // read, and holds nothing but points, lines, cameras or lights
+};
 
 struct ReadResult {
   ReadStatus status = ReadStatus::Read;
-  std::string message;  // why the model cannot be read
+  std::string message;  // why the model cannot be read, or has no triangles
   ImportedModel model;
 };
 
@@ -38,5 +42,9 @@ struct ReadResult {
 // The import library validates what it builds; a face naming a vertex past
 // its mesh is refused here too. Throws std::bad_alloc when memory runs out.
 ReadResult readModel(const std::string& path, unsigned lightmapSet);
+
+// The messages of the import library that mean it read the model and found
+// no triangles in it (a point cloud, a scene of cameras), not a broken file.
+bool meansNoTriangles(const std::string& importLibraryMessage);
 
 }  // namespace lumivex
