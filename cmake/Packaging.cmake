@@ -19,9 +19,12 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/lumivexConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/lumivexConfig.cmake ${PROJECT_BINARY_DIR}/lumivexConfigVersion.cmake
   DESTINATION ${LUMIVEX_CMAKE_DIR})
 
-# pkg-config: a static library also needs the thread library and the C++ runtime.
+# pkg-config: a static library also needs the thread library and the C++
+# runtime; a program linked with the shared one finds it where it was
+# installed, wherever that is.
 if(BUILD_SHARED_LIBS)
   set(LUMIVEX_PC_PRIVATE_LIBS "")
+  set(LUMIVEX_PC_RUN_PATH "-Wl,-rpath,\${libdir}")
 else()
   set(LUMIVEX_PC_PRIVATE_LIBS "-pthread -lstdc++")
 endif()
