@@ -1,4 +1,4 @@
-// The import tool's layout check on any lightmap coordinates: raw float bit
+// The layout check on any lightmap coordinates: raw float bit
 // patterns (NaN, infinity, subnormals, huge values) must neither crash nor
 // hang it and must give a self-consistent report; coordinates on a lattice of
 // sixteenths of a texel (corners on edges, shared edges, stacked and mirrored
@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "import/layout_check.h"
+#include <lumivex/layout.h>
+
+#include <bit>
 
 namespace {
 
@@ -85,31 +87,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       vertices[mesh].push_back(vertex);
     }
   }
-  std::vector<lumivex::LayoutMesh> meshes;
-  for (std::size_t m = 0; m < kMeshes; ++m) meshes.push_back({"m", &vertices[m], &triangles[m]});
-  const lumivex::LayoutReport report = lumivex::checkLayout(meshes, gridSize);
+  std::vector<lumivex::MeshArrays> meshes(kMeshes);
+  for (std::size_t m = 0; m < kMeshes; ++m) {
+    meshes[m].vertices = vertices[m];
+    meshes[m].indices32 = triangles[m];
+  }
+  lumivex::LayoutReport report;
+  require(lumivex::checkLayout(meshes, gridSize, report).ok());
 
   std::size_t triangleCount = 0, unsampled = 0, zeroArea = 0;
-  for (const lumivex::MeshLayout& mesh : report.meshes) {
-    require(mesh.overlapped <= report.overlappedTexels);
+  const lumivex::LayoutCounts& total = report.total;
+  for (const lumivex::LayoutCounts& mesh : report.meshes) {
+    require(mesh.overlappedTexels <= total.overlappedTexels);
     require(mesh.unsampled + mesh.zeroArea <= mesh.triangles && mesh.outside <= mesh.triangles);
     triangleCount += mesh.triangles;
     unsampled += mesh.unsampled;
     zeroArea += mesh.zeroArea;
   }
-  require(triangleCount == report.triangles && unsampled == report.unsampled && zeroArea == report.zeroArea);
-  require(report.overlappedTexels <= static_cast<std::size_t>(gridSize) * static_cast<std::size_t>(gridSize));
-  if (report.unsampled == 0) {
+  require(triangleCount == total.triangles && unsampled == total.unsampled && zeroArea == total.zeroArea);
+  require(total.overlappedTexels <= total.coveredTexels);
+  require(total.coveredTexels <= static_cast<std::size_t>(gridSize) * static_cast<std::size_t>(gridSize));
+  if (total.unsampled == 0) {
     require(report.sizeSamplingAll == gridSize);
   } else {
-    require(report.sizeSamplingAll == lumivex::kNoSizeSamplesAll ||
+    require(report.sizeSamplingAll == 0 ||
             (std::has_single_bit(static_cast<std::uint32_t>(report.sizeSamplingAll)) &&
              report.sizeSamplingAll <= 16384));
   }
   if (onLattice) {
     const PlainCounts plain = countPlainly(lattice, gridSize);
-    require(plain.unsampled == report.unsampled);
-    require(plain.overlapped == report.overlappedTexels);
+    require(plain.unsampled == total.unsampled);
+    require(plain.overlapped == total.overlappedTexels);
   }
   return 0;
 }

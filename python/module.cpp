@@ -3,122 +3,14 @@
 // own memory where the layout allows (they keep their owner alive), and the
 // GIL is released while a file is read or a mesh sampled.
 
-#include <pybind11/functional.h>
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
-
-#include <lumivex/lumivex.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <optional>
-#include <string>
-#include <variant>
-#include <vector>
 
-namespace py = pybind11;
+#include "support.h"
 
+namespace lumivex_python {
 namespace {
-
-PyObject* damagedFileType = nullptr;
-
-// A path as Python names files: str, bytes or os.PathLike, turned into the
-// bytes the system takes (os.fsencode: names that are not UTF-8 work too).
-// A NUL byte inside is refused as Python's own open() refuses it.
-struct FilePath {
-  std::string bytes;    // for the system
-  std::string display;  // for messages
-};
-
-FilePath filePath(const py::object& path) {
-  const py::module_ os = py::module_::import("os");
-  FilePath result;
-  result.bytes = py::bytes(os.attr("fsencode")(path));
-  if (result.bytes.find('\0') != std::string::npos) throw py::value_error("path: embedded null byte");
-  // Names that are not UTF-8 are shown with their odd bytes escaped.
-  result.display = py::bytes(os.attr("fsdecode")(path).attr("encode")("utf-8", "backslashreplace"));
-  return result;
-}
-
-// Raises the OSError the system gives for `path` (FileNotFoundError,
-// PermissionError, IsADirectoryError, ...), or `fallback` with the library's reason.
-[[noreturn]] void raiseOsError(const FilePath& path, const std::string& reason) {
-  struct stat status {};
-  int error = 0;
-  if (stat(path.bytes.c_str(), &status) != 0) {
-    error = errno;
-  } else if (S_ISDIR(status.st_mode)) {
-    error = EISDIR;
-  } else if (access(path.bytes.c_str(), R_OK) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
-    errno = error;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, py::bytes(path.bytes).ptr());
-  } else {
-    PyErr_SetString(PyExc_OSError, (path.display + ": " + reason).c_str());
-  }
-  throw py::error_already_set();
-}
-
-// Raises the Python error for a failed result: DamagedFile (with `reason` and
-// `offset`), OSError (FileNotFoundError for a missing file), MemoryError,
-// ValueError.
-[[noreturn]] void raise(const lumivex::Result& result, const FilePath& path) {
-  const std::string reason = lumivex::reason(result);
-  switch (result.status) {
-    case lumivex::Status::Damaged:
-    case lumivex::Status::ReadError: {
-      const std::string message = (path.display.empty() ? std::string("damaged mesh file") : path.display) + ": " + reason;
-      py::object error = py::reinterpret_borrow<py::object>(damagedFileType)(message);
-      error.attr("reason") = reason;
-      error.attr("offset") = result.offset;
-      error.attr("path") = path.display.empty() ? py::none() : py::object(py::str(path.display));
-      PyErr_SetObject(damagedFileType, error.ptr());
-      throw py::error_already_set();
-    }
-    case lumivex::Status::CannotOpen:
-      raiseOsError(path, reason);
-    case lumivex::Status::CannotWrite:
-      PyErr_SetString(PyExc_OSError, (path.display + ": " + reason).c_str());
-      throw py::error_already_set();
-    case lumivex::Status::OutOfMemory:
-      throw std::bad_alloc();
-    default:
-      throw py::value_error(reason);
-  }
-}
-
-// A progress callback that may be called from any sampling thread while the
-// GIL is released: it takes the GIL, and an exception it raises is kept and
-// raised again once sampling has stopped.
-struct ProgressBridge {
-  std::optional<py::function> callback;
-  std::optional<py::error_already_set> error;
-
-  lumivex::SampleOptions options(std::size_t threads) {
-    lumivex::SampleOptions sampleOptions;
-    sampleOptions.threads = threads;
-    if (callback) {
-      sampleOptions.progress = [this](double fraction) {
-        py::gil_scoped_acquire gil;
-        try {
-          (*callback)(fraction);
-        } catch (py::error_already_set& raised) {
-          error = std::move(raised);
-          throw;  // the library stops the work
-        }
-      };
-    }
-    return sampleOptions;
-  }
-};
 
 // ---------------------------------------------------------------- samples
 
@@ -204,72 +96,22 @@ py::list meshGroups(const std::shared_ptr<MeshFileHolder>& holder) {
   return groups;
 }
 
-// ---------------------------------------------------------------- argument checks
-
-// `array` as a C-contiguous float32 array of shape (n, columns): converted
-// from any floating dtype, refused otherwise, naming the argument.
-py::array_t<float, py::array::c_style> floatColumns(const py::object& object, const char* name, py::ssize_t columns) {
-  const py::array array = py::array::ensure(object);
-  if (!array) throw py::value_error(std::string(name) + ": not an array");
-  if (array.dtype().kind() != 'f') {
-    throw py::value_error(std::string(name) + ": dtype must be a floating type, not " +
-                          std::string(py::str(array.dtype())));
-  }
-  if (array.ndim() != 2 || array.shape(1) != columns) {
-    throw py::value_error(std::string(name) + ": shape must be (n, " + std::to_string(columns) + ")");
-  }
-  return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
-}
-
-std::vector<std::uint32_t> triangleIndices(const py::object& object, py::ssize_t vertexCount) {
-  const py::array array = py::array::ensure(object);
-  if (!array) throw py::value_error("triangles: not an array");
-  const char kind = array.dtype().kind();
-  if (kind != 'i' && kind != 'u') {
-    throw py::value_error("triangles: dtype must be an integer type, not " + std::string(py::str(array.dtype())));
-  }
-  if (array.ndim() != 2 || array.shape(1) != 3) throw py::value_error("triangles: shape must be (m, 3)");
-  const auto check = [vertexCount](const auto* data, py::ssize_t count) {
-    std::vector<std::uint32_t> indices(static_cast<std::size_t>(count));
-    for (py::ssize_t i = 0; i < count; ++i) {
-      const auto index = data[i];
-      if (index < 0 || static_cast<std::uint64_t>(index) >= static_cast<std::uint64_t>(vertexCount)) {
-        throw py::value_error("triangles: entry " + std::to_string(i) + " (" + std::to_string(index) +
-                              ") names no vertex of " + std::to_string(vertexCount));
-      }
-      indices[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(index);
-    }
-    return indices;
-  };
-  if (kind == 'u' && array.dtype().itemsize() == 8) {  // beyond int64
-    const auto indices = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>::ensure(array);
-    return check(indices.data(), indices.size());
-  }
-  const auto indices = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(array);
-  return check(indices.data(), indices.size());
-}
-
-void checkSize(std::int64_t size) {
-  if (size < lumivex::kSmallestSize || size > lumivex::kLargestSize) {
-    throw py::value_error("size: must be from 1 to 16384, not " + std::to_string(size));
-  }
-}
-
-// Runs a sampling call with the GIL released, then raises what went wrong.
+// Runs a sampling call with the GIL released (Ctrl-C cancels it), then
+// raises what went wrong.
 template <typename Call>
-Samples runSampling(Call&& call, ProgressBridge& bridge, const FilePath& path) {
+Samples runSampling(Call&& call, ProgressBridge& bridge, const FilePath& path, lumivex::SampleOptions& options) {
+  std::atomic<bool> cancel{false};
+  options.cancel = &cancel;
   lumivex::SampleGrid grid;
-  lumivex::Result result;
-  {
-    py::gil_scoped_release released;
-    result = call(grid);
-  }
-  if (bridge.error) throw std::move(*bridge.error);
+  const lumivex::Result result = runInterruptible([&] { return call(grid); }, cancel, &bridge);
   if (!result) raise(result, path);
   return Samples(std::move(grid));
 }
 
 }  // namespace
+}  // namespace lumivex_python
+
+using namespace lumivex_python;
 
 PYBIND11_MODULE(_lumivex, m) {
   m.doc() =
@@ -283,6 +125,7 @@ PYBIND11_MODULE(_lumivex, m) {
       "Attributes: reason (as the lumivex command prints it), offset (the byte offset), path.",
       PyExc_ValueError, nullptr);
   m.attr("DamagedFile") = py::handle(damagedFileType);
+  defineLayoutFunctions(m);
 
   py::class_<Samples>(m, "Samples",
                       "A size x size grid of samples. positions and normals are (size, size, 3) float32 views, indexed\n"
@@ -379,12 +222,12 @@ PYBIND11_MODULE(_lumivex, m) {
         mesh.lightmapUvs = {uv.data(), static_cast<std::size_t>(uv.size())};
         mesh.indices32 = indices;
         ProgressBridge bridge{progress, std::nullopt};
-        const lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
+        lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
         return runSampling(
             [&](lumivex::SampleGrid& grid) {
               return lumivex::sampleMesh(mesh, static_cast<std::int32_t>(size), grid, options);
             },
-            bridge, FilePath{});
+            bridge, FilePath{}, options);
       },
       py::arg("positions"), py::arg("normals"), py::arg("lightmap_uv"), py::arg("triangles"), py::arg("size"),
       py::arg("threads") = 0, py::arg("progress") = py::none(),
@@ -400,12 +243,12 @@ PYBIND11_MODULE(_lumivex, m) {
         if (threads < 0) throw py::value_error("threads: must be 0 or more");
         const FilePath name = filePath(path);
         ProgressBridge bridge{progress, std::nullopt};
-        const lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
+        lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
         return runSampling(
             [&](lumivex::SampleGrid& grid) {
               return lumivex::sampleMeshFile(name.bytes.c_str(), static_cast<std::int32_t>(size), grid, {}, options);
             },
-            bridge, name);
+            bridge, name, options);
       },
       py::arg("path"), py::arg("size"), py::arg("threads") = 0, py::arg("progress") = py::none(),
       "Samples the first group of a mesh file into a size x size grid, exactly as the lumivex command does.\n"

@@ -388,5 +388,31 @@ INSTANTIATE_TEST_SUITE_P(
                                   "bytes after the last sample at byte 393224"}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// An OBJ cube without UVs through lumivex-import, lumivex and lumivex-preview.
+TEST(GeneratedLayouts, GoThroughTheCommandAndThePreview) {
+  testing::TemporaryFolder folder;
+  std::string obj;
+  for (int k = 0; k < 8; ++k) {
+    obj += "v " + std::to_string(k & 1) + " " + std::to_string((k >> 1) & 1) + " " + std::to_string((k >> 2) & 1) + "\n";
+  }
+  obj += "f 1 3 4\nf 1 4 2\nf 5 6 8\nf 5 8 7\nf 1 2 6\nf 1 6 5\nf 3 7 8\nf 3 8 4\nf 1 5 7\nf 1 7 3\nf 2 4 8\nf 2 8 6\n";
+  testing::writeFile(folder / "box.obj", obj);
+  const auto imported =
+      testing::runProgram(LUMIVEX_IMPORT_BINARY, {"box.obj", "box", "--generate-lightmap-uv", "--size", "256"}, folder.path());
+  ASSERT_EQ(imported.exitCode, 0) << imported.standardError;
+  EXPECT_EQ(imported.standardError, "") << "a generated layout gives no warning";
+  EXPECT_NE(imported.standardOutput.find("Generated lightmap UVs : 6 charts for 1 meshes"), std::string::npos)
+      << imported.standardOutput;
+  ASSERT_EQ(testing::runProgram(LUMIVEX_BINARY, {"medium", "box"}, folder.path()).exitCode, 0);
+  const auto previewed = testing::runProgram(LUMIVEX_PREVIEW_BINARY, {"box.samples", "box"}, folder.path());
+  ASSERT_EQ(previewed.exitCode, 0) << previewed.standardError;
+  // Six faces of one square metre each, packed two texels apart: about half the square and more.
+  const std::size_t at = previewed.standardOutput.find("Covered       : ");
+  ASSERT_NE(at, std::string::npos);
+  const double share = std::stod(previewed.standardOutput.substr(previewed.standardOutput.find('(', at) + 1));
+  EXPECT_GT(share, 50.0) << previewed.standardOutput;
+  EXPECT_NE(previewed.standardOutput.find("Not unit      : 0 covered"), std::string::npos) << previewed.standardOutput;
+}
+
 }  // namespace
 }  // namespace lumivex

@@ -19,6 +19,7 @@
 
 #include <lumivex/lumivex.h>
 #include "import/isolated_reading.h"
+#include "import/layout_report.h"
 #include "support/tool_runner.h"
 
 namespace lumivex {
@@ -521,6 +522,49 @@ INSTANTIATE_TEST_SUITE_P(
                                   "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 0.9\nf 1//1 2//1 3//1\nf 1//1 3//1 4//1\n",
                                   0}),
     [](const auto& info) { return std::string(info.param.label); });
+
+TEST(LayoutReport, ReportsAsJsonWithNamesEscaped) {
+  LayoutReport report;
+  report.size = 64;
+  report.total.triangles = 3;
+  report.total.unsampled = 1;
+  report.sizeSamplingAll = 0;
+  report.total.surfaceArea = 8;
+  report.total.unsampledArea = 2;
+  LayoutCounts& mesh = report.meshes.emplace_back();
+  mesh.triangles = 3;
+  mesh.unsampled = 1;
+  mesh.surfaceArea = 8;
+  mesh.unsampledArea = 2;
+  EXPECT_EQ(layoutReportJson(report, {"a \"quoted\"\\name\n\xff"}, "m.obj"),
+            "{\n  \"model\": \"m.obj\",\n  \"size\": 64,\n  \"triangles\": 3, \"outside\": 0, \"zeroArea\": 0, "
+            "\"unsampled\": 1, \"unsampledAreaShare\": 0.2500, \"overlappedTexels\": 0,\n  \"sizeSamplingAll\": null,\n  \"meshes\": [\n"
+            "    {\"name\": \"a \\\"quoted\\\"\\\\name\\u000a\\ufffd\", \"triangles\": 3, \"outside\": 0, "
+            "\"zeroArea\": 0, \"unsampled\": 1, \"unsampledAreaShare\": 0.2500, \"overlappedTexels\": 0}\n  ]\n}\n");
+}
+
+// Names come from any file: what is not well-formed UTF-8 (a stray byte, an
+// overlong form, a UTF-16 surrogate, a code point past U+10FFFF, a sequence
+// cut short) becomes U+FFFD, one per byte, so the report is always valid.
+TEST(LayoutReport, JsonNamesAreAlwaysWellFormedUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd"},                        // a surrogate, U+D800
+      {"\xed\xbf\xbf", "\\ufffd\\ufffd\\ufffd"},                        // U+DFFF
+      {"\xc0\xaf", "\\ufffd\\ufffd"},                                    // overlong '/'
+      {"\xe0\x80\xaf", "\\ufffd\\ufffd\\ufffd"},                        // overlong '/'
+      {"\xf0\x80\x80\xaf", "\\ufffd\\ufffd\\ufffd\\ufffd"},            // overlong '/'
+      {"\xf4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},            // past U+10FFFF
+      {"a\xe2\x82", "a\\ufffd\\ufffd"},                                  // cut short
+      {"\xef\xbf\xbd", "\xef\xbf\xbd"},                                  // U+FFFD itself stays
+  };
+  for (const auto& [name, written] : cases) {
+    LayoutReport report;
+    report.meshes.emplace_back();
+    const std::string json = layoutReportJson(report, {name}, "m");
+    EXPECT_NE(json.find("{\"name\": \"" + written + "\","), std::string::npos) << json;
+  }
+}
 
 }  // namespace
 }  // namespace lumivex

@@ -9,17 +9,58 @@
 #include <functional>
 #include <map>
 
-#include "import/layout_check.h"
-#include "import/lightmap_uv_generation.h"
-#include "support/tool_runner.h"
+#include <lumivex/layout.h>
 
 namespace lumivex {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// A mesh as records (positions, and lightmap UVs once laid out) and three
+// vertex numbers per triangle.
+struct TestMesh {
+  std::vector<Vertex> vertices;
+  std::vector<std::uint32_t> triangles;
+  MeshArrays arrays() const {
+    MeshArrays a;
+    a.vertices = vertices;
+    a.indices32 = triangles;
+    return a;
+  }
+};
+
+// Lays out the meshes and gives each its new vertices; the result of the call.
+Result layOut(std::vector<TestMesh*> meshes, const LayoutOptions& options, GeneratedLayout& layout,
+              const std::vector<const TestMesh*>& kept = {}) {
+  std::vector<MeshArrays> arrays, keptArrays;
+  for (const TestMesh* mesh : meshes) arrays.push_back(mesh->arrays());
+  for (const TestMesh* mesh : kept) keptArrays.push_back(mesh->arrays());
+  const Result result = generateLightmapUvs(arrays, options, layout, keptArrays);
+  if (!result) return result;
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    const MeshLayout& made = layout.meshes[m];
+    std::vector<Vertex> vertices(made.xref.size());
+    for (std::size_t v = 0; v < vertices.size(); ++v) {
+      vertices[v] = meshes[m]->vertices[made.xref[v]];
+      vertices[v].lightmapU = made.lightmapUvs[2 * v];
+      vertices[v].lightmapV = made.lightmapUvs[2 * v + 1];
+    }
+    meshes[m]->vertices = std::move(vertices);
+    meshes[m]->triangles = made.triangles;
+  }
+  return result;
+}
+
+LayoutReport checked(const std::vector<const TestMesh*>& meshes, std::int32_t size) {
+  std::vector<MeshArrays> arrays;
+  for (const TestMesh* mesh : meshes) arrays.push_back(mesh->arrays());
+  LayoutReport report;
+  EXPECT_TRUE(checkLayout(arrays, size, report));
+  return report;
+}
+
 struct MeshBuilder {
-  ImportedMesh mesh;
+  TestMesh mesh;
   std::uint32_t vertex(double x, double y, double z) {
     Vertex v{};
     v.position = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
@@ -32,7 +73,7 @@ struct MeshBuilder {
 
 // A grid of quads over (s, t) in [0, 1]^2 mapped through `at`; rows of
 // `columns` vertices, closed around in s when `wrap`.
-ImportedMesh grid(int columns, int rows, bool wrap, const std::function<std::array<double, 3>(double, double)>& at) {
+TestMesh grid(int columns, int rows, bool wrap, const std::function<std::array<double, 3>(double, double)>& at) {
   MeshBuilder b;
   const int across = wrap ? columns : columns + 1;
   for (int j = 0; j <= rows; ++j) {
@@ -50,20 +91,20 @@ ImportedMesh grid(int columns, int rows, bool wrap, const std::function<std::arr
   return b.mesh;
 }
 
-ImportedMesh cube() {
+TestMesh cube() {
   MeshBuilder b;
   for (int k = 0; k < 8; ++k) b.vertex(k & 1, (k >> 1) & 1, (k >> 2) & 1);
   b.quad(0, 2, 3, 1), b.quad(4, 5, 7, 6), b.quad(0, 1, 5, 4), b.quad(2, 6, 7, 3), b.quad(0, 4, 6, 2), b.quad(1, 3, 7, 5);
   return b.mesh;
 }
 
-ImportedMesh cylinder() {
+TestMesh cylinder() {
   return grid(24, 6, true, [](double s, double t) {
     return std::array<double, 3>{std::cos(2 * kPi * s), std::sin(2 * kPi * s), 3 * t};
   });
 }
 
-ImportedMesh sphere() {
+TestMesh sphere() {
   return grid(24, 12, true, [](double s, double t) {
     const double polar = kPi * (0.02 + 0.96 * t);  // no pole points: rings all round
     return std::array<double, 3>{std::sin(polar) * std::cos(2 * kPi * s), std::sin(polar) * std::sin(2 * kPi * s),
@@ -72,24 +113,24 @@ ImportedMesh sphere() {
 }
 
 // A roof: two slopes meeting at a ridge, each the mirror image of the other.
-ImportedMesh mirroredHalves() {
+TestMesh mirroredHalves() {
   return grid(8, 4, false, [](double s, double t) { return std::array<double, 3>{2 * s - 1, 2 * t, 1 - std::fabs(2 * s - 1)}; });
 }
 
 // A strip with repeated corners and three points in a line among its faces.
-ImportedMesh withDegenerateFaces() {
-  ImportedMesh mesh = grid(4, 2, false, [](double s, double t) { return std::array<double, 3>{s, t, 0}; });
+TestMesh withDegenerateFaces() {
+  TestMesh mesh = grid(4, 2, false, [](double s, double t) { return std::array<double, 3>{s, t, 0}; });
   mesh.triangles.insert(mesh.triangles.end(), {0, 0, 1, 0, 1, 2, 5, 5, 5});
   return mesh;
 }
 
-ImportedMesh longThinStrip() {
+TestMesh longThinStrip() {
   return grid(40, 1, false, [](double s, double t) { return std::array<double, 3>{40 * s, 0.5 * t, 0}; });
 }
 
 // The sides of a finely divided tube: faces a fifth of a texel across and
 // tens of texels long, which miss every texel corner when laid along a row.
-ImportedMesh finelyDividedTube() {
+TestMesh finelyDividedTube() {
   return grid(256, 1, true, [](double s, double t) {
     return std::array<double, 3>{60 * t, 3 * std::cos(2 * kPi * s), 3 * std::sin(2 * kPi * s)};
   });
@@ -97,7 +138,7 @@ ImportedMesh finelyDividedTube() {
 
 struct GenerationCase {
   const char* label;
-  std::function<ImportedMesh()> make;
+  std::function<TestMesh()> make;
   std::size_t zeroArea;  // faces of no area in the model
   double leastCoverage = 0.3;  // of the square, by the charts
 };
@@ -105,7 +146,7 @@ struct GenerationCase {
 void PrintTo(const GenerationCase& c, std::ostream* os) { *os << c.label; }
 
 // The faces of each chart: faces sharing a lightmap point.
-std::vector<int> chartOfFaces(const ImportedMesh& mesh) {
+std::vector<int> chartOfFaces(const TestMesh& mesh) {
   std::vector<int> parent(mesh.triangles.size() / 3);
   for (std::size_t f = 0; f < parent.size(); ++f) parent[f] = static_cast<int>(f);
   std::function<int(int)> root = [&](int f) { return parent[static_cast<std::size_t>(f)] == f ? f : parent[static_cast<std::size_t>(f)] = root(parent[static_cast<std::size_t>(f)]); };
@@ -129,7 +170,7 @@ double segmentDistance(std::array<double, 2> p, std::array<double, 2> a, std::ar
 
 // The smallest gap, in texels, between faces of different charts (charts a
 // padding apart never cross, so corner-to-edge distances give it).
-double smallestGapBetweenCharts(const ImportedMesh& mesh, std::int32_t size) {
+double smallestGapBetweenCharts(const TestMesh& mesh, std::int32_t size) {
   const std::vector<int> chart = chartOfFaces(mesh);
   auto corner = [&](std::size_t f, std::size_t k) {
     const Vertex& v = mesh.vertices[mesh.triangles[3 * f + k]];
@@ -153,19 +194,19 @@ TEST_P(GeneratedLayouts, PassTheLayoutCheckWithThePaddingKept) {
   const GenerationCase& c = GetParam();
   for (const std::int32_t size : {128, 200}) {
     SCOPED_TRACE("size " + std::to_string(size));
-    ImportedMesh mesh = c.make();
+    TestMesh mesh = c.make();
     const std::size_t faces = mesh.triangles.size() / 3;
-    UvGenerationOptions options;
+    LayoutOptions options;
     options.size = size;
-    const UvGenerationResult result = generateLightmapUvs({&mesh}, options);
-    ASSERT_TRUE(result.generated) << result.problem;
+    GeneratedLayout result;
+    ASSERT_TRUE(layOut({&mesh}, options, result));
     ASSERT_EQ(mesh.triangles.size(), 3 * faces);
 
-    const LayoutReport report = checkLayout({{"m", &mesh.vertices, &mesh.triangles}}, size);
-    EXPECT_EQ(report.overlappedTexels, 0u);
-    EXPECT_EQ(report.outside, 0u);
-    EXPECT_EQ(report.zeroArea, c.zeroArea);
-    EXPECT_EQ(report.unsampled, 0u);
+    const LayoutReport report = checked({&mesh}, size);
+    EXPECT_EQ(report.total.overlappedTexels, 0u);
+    EXPECT_EQ(report.total.outside, 0u);
+    EXPECT_EQ(report.total.zeroArea, c.zeroArea);
+    EXPECT_EQ(report.total.unsampled, 0u);
     // Nothing within the padding of the border, nor of another chart.
     for (const Vertex& v : mesh.vertices) {
       EXPECT_GE(v.lightmapU * size, 2.0f - 1e-4f);
@@ -189,54 +230,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, GeneratedLayouts,
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST(GeneratedLayouts, AreTheSameBytesEveryTimeAndKeepClearOfKeptLayouts) {
-  ImportedMesh first = sphere(), second = sphere();
-  ImportedMesh kept = cube();
+  TestMesh first = sphere(), second = sphere();
+  TestMesh kept = cube();
   for (std::size_t i = 0; i < kept.vertices.size(); ++i) {  // a layout of its own in the lower left quarter
     kept.vertices[i].lightmapU = 0.05f + 0.4f * static_cast<float>(i & 1);
     kept.vertices[i].lightmapV = 0.05f + 0.4f * static_cast<float>((i >> 1) & 1);
   }
   kept.triangles = {0, 1, 3, 0, 3, 2};
-  UvGenerationOptions options;
+  LayoutOptions options;
   options.size = 128;
-  ASSERT_TRUE(generateLightmapUvs({&first}, options, {&kept}).generated);
-  ASSERT_TRUE(generateLightmapUvs({&second}, options, {&kept}).generated);
+  GeneratedLayout layout;
+  ASSERT_TRUE(layOut({&first}, options, layout, {&kept}));
+  ASSERT_TRUE(layOut({&second}, options, layout, {&kept}));
   ASSERT_EQ(first.vertices.size(), second.vertices.size());
   EXPECT_EQ(std::memcmp(first.vertices.data(), second.vertices.data(), first.vertices.size() * sizeof(Vertex)), 0);
 
-  const LayoutReport report =
-      checkLayout({{"kept", &kept.vertices, &kept.triangles}, {"made", &first.vertices, &first.triangles}}, 128);
-  EXPECT_EQ(report.overlappedTexels, 0u);
-  EXPECT_EQ(report.outside, 0u);
-}
-
-// An OBJ cube without UVs through lumivex-import, lumivex and lumivex-preview.
-TEST(GeneratedLayouts, GoThroughTheCommandAndThePreview) {
-  testing::TemporaryFolder folder;
-  std::string obj;
-  const ImportedMesh box = cube();
-  for (const Vertex& v : box.vertices) {
-    obj += "v " + std::to_string(v.position.x) + " " + std::to_string(v.position.y) + " " + std::to_string(v.position.z) + "\n";
-  }
-  for (std::size_t i = 0; i < box.triangles.size(); i += 3) {
-    obj += "f " + std::to_string(box.triangles[i] + 1) + " " + std::to_string(box.triangles[i + 1] + 1) + " " +
-           std::to_string(box.triangles[i + 2] + 1) + "\n";
-  }
-  testing::writeFile(folder / "box.obj", obj);
-  const auto imported =
-      testing::runProgram(LUMIVEX_IMPORT_BINARY, {"box.obj", "box", "--generate-lightmap-uv", "--size", "256"}, folder.path());
-  ASSERT_EQ(imported.exitCode, 0) << imported.standardError;
-  EXPECT_EQ(imported.standardError, "") << "a generated layout gives no warning";
-  EXPECT_NE(imported.standardOutput.find("Generated lightmap UVs : 6 charts for 1 meshes"), std::string::npos)
-      << imported.standardOutput;
-  ASSERT_EQ(testing::runProgram(LUMIVEX_BINARY, {"medium", "box"}, folder.path()).exitCode, 0);
-  const auto previewed = testing::runProgram(LUMIVEX_PREVIEW_BINARY, {"box.samples", "box"}, folder.path());
-  ASSERT_EQ(previewed.exitCode, 0) << previewed.standardError;
-  // Six faces of one square metre each, packed two texels apart: about half the square and more.
-  const std::size_t at = previewed.standardOutput.find("Covered       : ");
-  ASSERT_NE(at, std::string::npos);
-  const double share = std::stod(previewed.standardOutput.substr(previewed.standardOutput.find('(', at) + 1));
-  EXPECT_GT(share, 50.0) << previewed.standardOutput;
-  EXPECT_NE(previewed.standardOutput.find("Not unit      : 0 covered"), std::string::npos) << previewed.standardOutput;
+  const LayoutReport report = checked({&kept, &first}, 128);
+  EXPECT_EQ(report.total.overlappedTexels, 0u);
+  EXPECT_EQ(report.total.outside, 0u);
 }
 
 }  // namespace

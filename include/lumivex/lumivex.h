@@ -56,6 +56,7 @@ enum class Status : int {
   OutOfMemory,
   Cancelled,        // the cancel flag was set, or a callback threw
   CannotWrite,      // an output file could not be written completely
+  DoesNotFit,       // a layout's charts do not fit the lightmap (at the density asked for)
 };
 
 struct Result {
@@ -159,6 +160,10 @@ class LUMIVEX_API SampleGrid {
 // temporary file beside it is written, flushed to the disk and renamed over
 // it. An existing file keeps its permissions. CannotWrite on any failure.
 LUMIVEX_API Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept;
+// Writes any file the same way: complete, or not touched at all. For what a
+// pipeline writes beside a samples file (reports, images). CannotWrite on any
+// failure.
+LUMIVEX_API Result writeWholeFile(const char* path, std::span<const std::uint8_t> bytes) noexcept;
 // Reads a samples file of any size from 1 to 16384: CannotOpen, Damaged (the
 // header is not the size twice, or the length is not 8 + 24 x size x size;
 // the offset says where), ReadError, OutOfMemory.
@@ -250,11 +255,23 @@ struct SampleOptions {
 // A mesh held by the caller: vertices either as 40-byte records or as three
 // separate arrays, and triangles as 16- or 32-bit indices (three per
 // triangle). Exactly one vertex form and one index form must be given.
+//
+// The arrays may be interleaved: with a stride, an array's vertices lie that
+// many bytes apart (a multiple of 4, at least the attribute's own size), and
+// its span runs from the first vertex's attribute to at least the end of the
+// last one's; the count of vertices is the number of whole attributes the
+// span holds at that stride, and must be the same for every array. A view
+// into one vertex buffer of 32-byte vertices (position at byte 0, normal at
+// 12, lightmap UV at 24) is `positions = buffer.subspan(0)`, `normals =
+// buffer.subspan(3)`, `lightmapUvs = buffer.subspan(6)`, every stride 32.
 struct MeshArrays {
   std::span<const Vertex> vertices;
   std::span<const float> positions;    // x, y, z per vertex
   std::span<const float> normals;      // x, y, z per vertex
   std::span<const float> lightmapUvs;  // u, v per vertex
+  std::size_t positionStride = 0;      // bytes from one vertex's position to the next; 0: 12 (packed)
+  std::size_t normalStride = 0;        // likewise; 0: 12
+  std::size_t lightmapUvStride = 0;    // likewise; 0: 8
   std::span<const std::uint16_t> indices16;
   std::span<const std::uint32_t> indices32;
 };

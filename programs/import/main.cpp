@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include <lumivex/layout.h>
+
 #include "common/arguments.h"
 #include "common/process_setup.h"
 #include "isolated_reading.h"
-#include "layout_check.h"
-#include "lightmap_uv_generation.h"
+#include "layout_report.h"
 #include "mesh_building.h"
-#include "output/atomic_file.h"
 
 namespace {
 
@@ -157,39 +157,38 @@ std::string worstFew(std::vector<NamedCount> counts, bool showCounts = true) {
 }
 
 template <typename Field>
-std::string meshesWith(const lumivex::LayoutReport& report, Field field) {
+std::string meshesWith(const lumivex::LayoutReport& report, const std::vector<std::string>& names, Field field) {
   std::vector<NamedCount> counts;
-  for (const lumivex::MeshLayout& mesh : report.meshes) {
-    if (mesh.*field > 0) counts.push_back({mesh.name, mesh.*field});
+  for (std::size_t m = 0; m < report.meshes.size(); ++m) {
+    if (report.meshes[m].*field > 0) counts.push_back({names[m], report.meshes[m].*field});
   }
   return worstFew(counts);
 }
 
-void warnAboutLayout(const lumivex::LayoutReport& report) {
-  if (report.outside > 0) {
-    std::fprintf(stderr, "Warning : %zu triangles have lightmap UVs outside [0, 1] : %s\n", report.outside,
-                 meshesWith(report, &lumivex::MeshLayout::outside).c_str());
+void warnAboutLayout(const lumivex::LayoutReport& report, const std::vector<std::string>& names) {
+  using lumivex::LayoutCounts;
+  const LayoutCounts& total = report.total;
+  if (total.outside > 0) {
+    std::fprintf(stderr, "Warning : %zu triangles have lightmap UVs outside [0, 1] : %s\n", total.outside,
+                 meshesWith(report, names, &LayoutCounts::outside).c_str());
   }
-  if (report.zeroArea > 0) {
+  if (total.zeroArea > 0) {
     std::fprintf(stderr, "Warning : %zu triangles have no lightmap area and will not be sampled : %s\n",
-                 report.zeroArea, meshesWith(report, &lumivex::MeshLayout::zeroArea).c_str());
+                 total.zeroArea, meshesWith(report, names, &LayoutCounts::zeroArea).c_str());
   }
-  if (report.overlappedTexels > 0) {
+  if (total.overlappedTexels > 0) {
     std::fprintf(stderr,
                  "Warning : %zu texels at size %d lie inside two or more triangles (overlapping islands: only the "
                  "last gets the sample) : %s\n",
-                 report.overlappedTexels, report.size, meshesWith(report, &lumivex::MeshLayout::overlapped).c_str());
+                 total.overlappedTexels, report.size, meshesWith(report, names, &LayoutCounts::overlappedTexels).c_str());
   }
-  if (report.unsampled > 0) {
-    const std::string needed = report.sizeSamplingAll == lumivex::kNoSizeSamplesAll
-                                   ? "none up to 16384"
-                                   : std::to_string(report.sizeSamplingAll);
+  if (total.unsampled > 0) {
+    const std::string needed = report.sizeSamplingAll == 0 ? "none up to 16384" : std::to_string(report.sizeSamplingAll);
     std::fprintf(stderr,
                  "Warning : %zu triangles cover no texel corner at size %d and get no sample (%.2f %% of the surface) "
                  ": %s; smallest size sampling them all : %s\n",
-                 report.unsampled, report.size,
-                 report.surfaceArea > 0 ? 100.0 * report.unsampledArea / report.surfaceArea : 0.0,
-                 meshesWith(report, &lumivex::MeshLayout::unsampled).c_str(), needed.c_str());
+                 total.unsampled, report.size, total.surfaceArea > 0 ? 100.0 * total.unsampledArea / total.surfaceArea : 0.0,
+                 meshesWith(report, names, &LayoutCounts::unsampled).c_str(), needed.c_str());
   }
 }
 
@@ -208,6 +207,161 @@ void warnAboutRepairedNormals(std::vector<lumivex::ImportedMesh>& meshes) {
                  "instead : %s\n",
                  vertices, worstFew(repaired).c_str());
   }
+}
+
+// The running share of a stage on standard output, only where someone
+// watches it: a log gets no '\r' lines.
+class ProgressLine {
+ public:
+  ProgressLine() : shown_(isatty(STDOUT_FILENO) != 0) {}
+  std::function<void(double)> of(const char* what) {
+    if (!shown_) return {};
+    return [this, what](double share) {
+      std::printf("\r%s : %3d %%", what, static_cast<int>(share * 100));
+      std::fflush(stdout);
+      open_ = true;
+    };
+  }
+  void end() {
+    if (open_) std::printf("\n");
+    open_ = false;
+  }
+
+ private:
+  bool shown_;
+  bool open_ = false;
+};
+
+// The meshes as the library takes them: 40-byte records and 32-bit indices.
+lumivex::MeshArrays arraysOf(const lumivex::ImportedMesh& mesh) {
+  lumivex::MeshArrays arrays;
+  arrays.vertices = mesh.vertices;
+  arrays.indices32 = mesh.triangles;
+  return arrays;
+}
+
+// Lays out every mesh, or those without the set asked for (clear of the
+// others); -1 to go on, or the exit code.
+int generateLayouts(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes, ProgressLine& line) {
+  std::vector<lumivex::ImportedMesh*> laidOut;
+  std::vector<lumivex::MeshArrays> arrays, kept;
+  for (lumivex::ImportedMesh& mesh : meshes) {
+    if (!settings.lightmapSetGiven || !mesh.hasLightmapSet) {
+      laidOut.push_back(&mesh);
+      arrays.push_back(arraysOf(mesh));
+    } else {
+      kept.push_back(arraysOf(mesh));
+    }
+  }
+  if (laidOut.empty()) return -1;
+  lumivex::LayoutOptions options;
+  options.size = settings.size;
+  options.padding = settings.padding;
+  options.progress = line.of("Generating lightmap UVs");
+  lumivex::GeneratedLayout layout;
+  const lumivex::Result generated = lumivex::generateLightmapUvs(arrays, options, layout, kept);
+  line.end();
+  if (generated.status == lumivex::Status::DoesNotFit) {
+    std::fprintf(stderr, "Error : Unable to lay out %s : %zu charts do not fit %sa lightmap of size %d with padding %d; "
+                 "try a larger --size or a smaller --padding\n",
+                 settings.model.c_str(), layout.charts, kept.empty() ? "" : "beside the kept layouts in ", settings.size,
+                 settings.padding);
+    return kExitUnreadable;
+  }
+  if (!generated) {
+    std::fprintf(stderr, "Error : Unable to lay out %s : %s\n", settings.model.c_str(), lumivex::reason(generated).c_str());
+    return kExitUnreadable;
+  }
+  for (std::size_t m = 0; m < laidOut.size(); ++m) {
+    lumivex::ImportedMesh& mesh = *laidOut[m];
+    const lumivex::MeshLayout& made = layout.meshes[m];
+    std::vector<lumivex::Vertex> vertices(made.xref.size());
+    for (std::size_t v = 0; v < vertices.size(); ++v) {
+      vertices[v] = mesh.vertices[made.xref[v]];
+      vertices[v].lightmapU = made.lightmapUvs[2 * v];
+      vertices[v].lightmapV = made.lightmapUvs[2 * v + 1];
+    }
+    mesh.vertices = std::move(vertices);
+    mesh.triangles = made.triangles;
+    mesh.hasLightmapSet = true;
+  }
+  std::printf("Generated lightmap UVs : %zu charts for %zu meshes, %.1f %% of the square\n", layout.charts,
+              laidOut.size(), 100.0 * layout.coveredShare);
+  return -1;
+}
+
+// Meshes without the lightmap set: refused, or left out when asked. -1 to
+// go on, or the exit code.
+int dropUnmapped(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes) {
+  std::vector<NamedCount> unmapped;
+  for (const lumivex::ImportedMesh& mesh : meshes) {
+    if (!mesh.hasLightmapSet) unmapped.push_back({lumivex::writtenName(mesh), mesh.uvSets});
+  }
+  if (unmapped.empty()) return -1;
+  const std::string set = std::to_string(settings.lightmapSet);
+  if (!settings.skipUnmapped) {
+    const std::string which =
+        unmapped.size() == 1
+            ? "mesh \"" + unmapped[0].name + "\" has no UV set " + set + " (it has " +
+                  std::to_string(unmapped[0].count) + ")"
+            : std::to_string(unmapped.size()) + " meshes have no UV set " + set + " : " + worstFew(unmapped, false);
+    std::fprintf(stderr,
+                 "Error : Missing lightmap UV set : %s; pick another with --lightmap-uv, or leave such meshes out "
+                 "with --skip-unmapped\n",
+                 which.c_str());
+    return kExitMissingUvSet;
+  }
+  std::fprintf(stderr, "Warning : %zu meshes without UV set %s left out : %s\n", unmapped.size(), set.c_str(),
+               worstFew(unmapped, false).c_str());
+  std::erase_if(meshes, [](const lumivex::ImportedMesh& mesh) { return !mesh.hasLightmapSet; });
+  if (meshes.empty()) {
+    std::fprintf(stderr, "Error : No triangles in %s : no mesh has UV set %s\n", settings.model.c_str(), set.c_str());
+    return kExitNoTriangles;
+  }
+  return -1;
+}
+
+// Checks the layout, writes the mesh file and the report, then warns.
+int checkAndWrite(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes, ProgressLine& line) {
+  std::vector<lumivex::MeshArrays> arrays;
+  std::vector<std::string> names;
+  for (lumivex::ImportedMesh& mesh : meshes) {
+    lumivex::joinIdenticalVertices(mesh);
+    arrays.push_back(arraysOf(mesh));
+    names.push_back(lumivex::writtenName(mesh));
+  }
+  lumivex::LayoutCheckOptions checkOptions;
+  checkOptions.progress = line.of("Checking the lightmap layout");
+  lumivex::LayoutReport report;
+  const lumivex::Result checked = lumivex::checkLayout(arrays, settings.size, report, checkOptions);
+  line.end();
+  if (!checked) {
+    std::fprintf(stderr, "Error : Unable to check the layout of %s : %s\n", settings.model.c_str(),
+                 lumivex::reason(checked).c_str());
+    return kExitUnreadable;
+  }
+  std::vector<lumivex::NamedMesh> named;
+  for (std::size_t m = 0; m < meshes.size(); ++m) named.push_back({names[m], arrays[m], {}});
+  const std::string outputName = settings.outputName + ".kvx";
+  lumivex::MeshFile written;
+  if (!lumivex::writeMeshFile(outputName.c_str(), named) || !lumivex::loadMeshFile(outputName.c_str(), written)) {
+    std::fprintf(stderr, "Error : Unable to write output file : %s\n", outputName.c_str());
+    return kExitCannotWrite;
+  }
+  std::printf("Wrote %s : %zu triangles in %zu meshes\n", outputName.c_str(), report.total.triangles,
+              written.group(0).size());
+  if (!settings.reportFile.empty()) {
+    const std::string json = lumivex::layoutReportJson(report, names, settings.model);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(json.data());
+    if (!lumivex::writeWholeFile(settings.reportFile.c_str(), {bytes, json.size()})) {
+      std::fprintf(stderr, "Error : Unable to write report file : %s\n", settings.reportFile.c_str());
+      return kExitCannotWrite;
+    }
+    std::printf("Wrote %s\n", settings.reportFile.c_str());
+  }
+  std::fflush(stdout);
+  warnAboutLayout(report, names);
+  return 0;
 }
 
 }  // namespace
@@ -231,112 +385,10 @@ int main(int argc, char** argv) {
     return kExitNoTriangles;
   }
   warnAboutRepairedNormals(meshes);
-
-  // The running share only where someone watches it: a log gets no '\r' lines.
-  const bool showProgress = isatty(STDOUT_FILENO) != 0;
-  bool progressShown = false;
-  auto progressFor = [&](const char* what) {
-    std::function<void(double)> progress;
-    if (showProgress) {
-      progress = [what, &progressShown](double share) {
-        std::printf("\r%s : %3d %%", what, static_cast<int>(share * 100));
-        std::fflush(stdout);
-        progressShown = true;
-      };
-    }
-    return progress;
-  };
-  auto endProgress = [&]() {
-    if (progressShown) std::printf("\n");
-    progressShown = false;
-  };
-
-  // Generated layouts: for every mesh, or for those without the set asked for.
+  ProgressLine line;
   if (settings.generate) {
-    std::vector<lumivex::ImportedMesh*> laidOut;
-    std::vector<const lumivex::ImportedMesh*> kept;
-    for (lumivex::ImportedMesh& mesh : meshes) {
-      if (!settings.lightmapSetGiven || !mesh.hasLightmapSet) {
-        laidOut.push_back(&mesh);
-      } else {
-        kept.push_back(&mesh);
-      }
-    }
-    lumivex::UvGenerationOptions generation;
-    generation.size = settings.size;
-    generation.padding = settings.padding;
-    generation.progress = progressFor("Generating lightmap UVs");
-    const lumivex::UvGenerationResult generated = lumivex::generateLightmapUvs(laidOut, generation, kept);
-    endProgress();
-    if (!laidOut.empty() && !generated.generated) {
-      std::fprintf(stderr, "Error : Unable to lay out %s : %s; try a larger --size or a smaller --padding\n",
-                   settings.model.c_str(), generated.problem.c_str());
-      return kExitUnreadable;
-    }
-    if (!laidOut.empty()) {
-      std::printf("Generated lightmap UVs : %zu charts for %zu meshes, %.1f %% of the square\n", generated.charts,
-                  laidOut.size(), 100.0 * generated.coveredShare);
-    }
+    if (const int code = generateLayouts(settings, meshes, line); code >= 0) return code;
   }
-
-  // Meshes without the lightmap set: refused, or left out when asked.
-  std::vector<NamedCount> unmapped;
-  for (const lumivex::ImportedMesh& mesh : meshes) {
-    if (!mesh.hasLightmapSet) unmapped.push_back({lumivex::writtenName(mesh), mesh.uvSets});
-  }
-  const std::string set = std::to_string(settings.lightmapSet);
-  if (!unmapped.empty() && !settings.skipUnmapped) {
-    const std::string which =
-        unmapped.size() == 1
-            ? "mesh \"" + unmapped[0].name + "\" has no UV set " + set + " (it has " +
-                  std::to_string(unmapped[0].count) + ")"
-            : std::to_string(unmapped.size()) + " meshes have no UV set " + set + " : " + worstFew(unmapped, false);
-    std::fprintf(stderr,
-                 "Error : Missing lightmap UV set : %s; pick another with --lightmap-uv, or leave such meshes out "
-                 "with --skip-unmapped\n",
-                 which.c_str());
-    return kExitMissingUvSet;
-  }
-  if (!unmapped.empty()) {
-    std::fprintf(stderr, "Warning : %zu meshes without UV set %s left out : %s\n", unmapped.size(), set.c_str(),
-                 worstFew(unmapped, false).c_str());
-    std::erase_if(meshes, [](const lumivex::ImportedMesh& mesh) { return !mesh.hasLightmapSet; });
-    if (meshes.empty()) {
-      std::fprintf(stderr, "Error : No triangles in %s : no mesh has UV set %s\n", settings.model.c_str(),
-                   set.c_str());
-      return kExitNoTriangles;
-    }
-  }
-
-  std::vector<lumivex::LayoutMesh> layoutMeshes;
-  for (lumivex::ImportedMesh& mesh : meshes) {
-    lumivex::joinIdenticalVertices(mesh);
-    layoutMeshes.push_back({lumivex::writtenName(mesh), &mesh.vertices, &mesh.triangles});
-  }
-  const lumivex::LayoutReport report =
-      lumivex::checkLayout(layoutMeshes, settings.size, progressFor("Checking the lightmap layout"));
-  endProgress();
-
-  std::vector<lumivex::MeshToWrite> parts;
-  for (const lumivex::ImportedMesh& mesh : meshes) lumivex::appendMeshParts(mesh, parts);
-  const std::string outputName = settings.outputName + ".kvx";
-  if (!lumivex::writeMeshFile(outputName, parts)) {
-    std::fprintf(stderr, "Error : Unable to write output file : %s\n", outputName.c_str());
-    return kExitCannotWrite;
-  }
-  std::printf("Wrote %s : %zu triangles in %zu meshes\n", outputName.c_str(), report.triangles, parts.size());
-  if (!settings.reportFile.empty()) {
-    const std::string json = lumivex::layoutReportJson(report, settings.model);
-    const bool written = lumivex::writeFileAtomically(settings.reportFile, [&json](std::FILE* file) {
-      return std::fwrite(json.data(), 1, json.size(), file) == json.size();
-    });
-    if (!written) {
-      std::fprintf(stderr, "Error : Unable to write report file : %s\n", settings.reportFile.c_str());
-      return kExitCannotWrite;
-    }
-    std::printf("Wrote %s\n", settings.reportFile.c_str());
-  }
-  std::fflush(stdout);
-  warnAboutLayout(report);
-  return 0;
+  if (const int code = dropUnmapped(settings, meshes); code >= 0) return code;
+  return checkAndWrite(settings, meshes, line);
 }

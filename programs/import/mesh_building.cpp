@@ -116,40 +116,4 @@ void joinIdenticalVertices(ImportedMesh& mesh) {
   mesh.vertices = std::move(kept);
 }
 
-void appendMeshParts(const ImportedMesh& mesh, std::vector<MeshToWrite>& out) {
-  // Where each vertex sits in the current part, or -1.
-  std::vector<std::int32_t> slotOf(mesh.vertices.size(), -1);
-  std::vector<std::uint32_t> slotsInUse;
-  const std::string baseName = writtenName(mesh);
-  std::size_t current = 0;
-  int part = 0;
-  for (std::size_t t = 0; t + 2 < mesh.triangles.size(); t += 3) {
-    const std::uint32_t* corners = &mesh.triangles[t];
-    std::size_t newVertices = 0;
-    for (int k = 0; k < 3; ++k) {
-      // A vertex named twice by the triangle is new only once.
-      bool seenBefore = slotOf[corners[k]] >= 0;
-      for (int j = 0; j < k; ++j) seenBefore = seenBefore || corners[j] == corners[k];
-      newVertices += seenBefore ? 0 : 1;
-    }
-    if (part == 0 || out[current].vertices.size() + newVertices > kMaxVerticesPerMesh) {
-      for (std::uint32_t used : slotsInUse) slotOf[used] = -1;
-      slotsInUse.clear();
-      out.push_back({part == 0 ? baseName : baseName + "." + std::to_string(part), {}, {}});
-      current = out.size() - 1;
-      ++part;
-    }
-    MeshToWrite& written = out[current];
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t index = corners[k];
-      if (slotOf[index] < 0) {
-        slotOf[index] = static_cast<std::int32_t>(written.vertices.size());
-        slotsInUse.push_back(index);
-        written.vertices.push_back(mesh.vertices[index]);
-      }
-      written.indices.push_back(static_cast<std::uint16_t>(slotOf[index]));
-    }
-  }
-}
-
 }  // namespace lumivex

@@ -6,12 +6,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "mesh/mesh_writer.h"
 #include "model_import.h"
 
 namespace lumivex {
-
-inline constexpr std::size_t kMaxVerticesPerMesh = 65535;
 
 // The name a mesh is written under: its own, or "mesh" when it has none.
 std::string writtenName(const ImportedMesh& mesh);
@@ -25,9 +22,5 @@ std::size_t repairNormals(ImportedMesh& mesh);
 // Vertices identical to the bit become one; triangles keep their order.
 // The first occurrence of each vertex keeps its place.
 void joinIdenticalVertices(ImportedMesh& mesh);
-
-// Appends the parts of `mesh`: NAME, NAME.1, NAME.2, ... each with at most
-// kMaxVerticesPerMesh vertices, the triangles in order.
-void appendMeshParts(const ImportedMesh& mesh, std::vector<MeshToWrite>& out);
 
 }  // namespace lumivex

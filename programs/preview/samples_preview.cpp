@@ -10,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "output/atomic_file.h"
 #include "png_encoder.h"
 
 namespace lumivex {
@@ -91,9 +90,7 @@ std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& sum
   for (const Image& image : {Image{prefix + "-normal.png", &normal, 3}, Image{prefix + "-position.png", &position, 3},
                              Image{prefix + "-coverage.png", &coverage, 1}}) {
     const std::vector<std::uint8_t> png = encodePng(*image.pixels, grid.size(), grid.size(), image.channels);
-    const bool written = !png.empty() && writeFileAtomically(image.name, [&png](std::FILE* file) {
-      return std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    });
+    const bool written = !png.empty() && writeWholeFile(image.name.c_str(), png).ok();
     if (!written) return image.name;
   }
   return "";

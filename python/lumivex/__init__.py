@@ -9,14 +9,17 @@ from ._lumivex import (  # noqa: F401
     DamagedFile,
     Samples,
     __version__,
+    check_layout,
+    generate_lightmap_uvs,
     read_mesh,
     read_mesh_buffer,
     read_samples,
     sample,
     sample_file,
+    write_mesh,
 )
 
 DamagedFile.__module__ = __name__
 Samples.__module__ = __name__
 
-__all__ = ["DamagedFile", "Samples", "read_mesh", "read_mesh_buffer", "read_samples", "sample", "sample_file", "__version__"]
+__all__ = ["DamagedFile", "Samples", "check_layout", "generate_lightmap_uvs", "write_mesh", "read_mesh", "read_mesh_buffer", "read_samples", "sample", "sample_file", "__version__"]

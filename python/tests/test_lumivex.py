@@ -228,3 +228,34 @@ def test_version_and_docs():
     assert lumivex.__version__ == "1.1.0"
     assert "lightmap" in lumivex.__doc__
     assert lumivex.sample.__doc__ and lumivex.Samples.positions.__doc__
+
+
+def tube(columns=24, rows=6):
+    """A tube of quads without lightmap UVs."""
+    angles = np.linspace(0, 2 * np.pi, columns, endpoint=False)
+    positions = np.array([[np.cos(a), np.sin(a), 0.5 * j] for j in range(rows + 1) for a in angles], np.float32)
+    quads = [(j * columns + i, j * columns + (i + 1) % columns, (j + 1) * columns + (i + 1) % columns,
+              (j + 1) * columns + i) for j in range(rows) for i in range(columns)]
+    return positions, np.array([t for a, b, c, d in quads for t in ((a, b, c), (a, c, d))])
+
+
+def test_a_generated_layout_checks_clean_and_samples_every_face(tmp_path):
+    positions, triangles = tube()
+    layout = lumivex.generate_lightmap_uvs(positions, triangles, size=128, padding=2)
+    assert layout["triangles"].shape == triangles.shape and layout["chart_ids"].shape == (len(triangles),)
+    new_positions = positions[layout["xref"]]
+    assert np.array_equal(new_positions[layout["triangles"]], positions[triangles]), "every triangle kept"
+    report = lumivex.check_layout(new_positions, layout["triangles"], layout["uvs"], 128)
+    assert (report["overlap"], report["outside"], report["unsampled_triangles"]) == (0, 0, 0)
+    assert report["smallest_sampling_size"] == 128 and len(report["meshes"]) == 1
+    # Sampled at the layout's size, then written and sampled by the command's rules.
+    normals = new_positions * np.array([1, 1, 0], np.float32)
+    samples = lumivex.sample(new_positions, normals, layout["uvs"], layout["triangles"], 128)
+    assert samples.covered.sum() == report["covered_texels"]
+    lumivex.write_mesh(tmp_path / "tube.kvx", [{"name": "tube", "positions": new_positions, "normals": normals,
+                                                "lightmap_uv": layout["uvs"], "triangles": layout["triangles"]}])
+    assert file_bytes(lumivex.sample_file(tmp_path / "tube.kvx", 128), tmp_path) == file_bytes(samples, tmp_path)
+    with pytest.raises(ValueError, match="do not fit"):
+        lumivex.generate_lightmap_uvs(positions, triangles, size=128, texels_per_unit=1000.0)
+    with pytest.raises(ValueError, match="padding"):
+        lumivex.generate_lightmap_uvs(positions, triangles, padding=65)

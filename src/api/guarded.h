@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <new>
+#include <type_traits>
 
 namespace lumivex {
 
@@ -29,8 +30,11 @@ inline Result changedWhileRead() { return {Status::ReadError, "the file changed 
 
 // Calls one of the caller's callbacks: false when it threw, which stops the
 // work as if it had been cancelled.
-inline bool calledBack(const std::function<void()>& callback) noexcept {
-  if (!callback) return true;
+template <typename Callback>
+bool calledBack(const Callback& callback) noexcept {
+  if constexpr (std::is_constructible_v<bool, const Callback&>) {
+    if (!callback) return true;
+  }
   try {
     callback();
     return true;

@@ -1,6 +1,6 @@
 #pragma once
 // Writes mesh files: version 10, no opaque blocks, one group, format 9233
-// meshes of 40-byte vertex records.
+// meshes of 40-byte vertex records (see writeMeshFile in lumivex/layout.h).
 
 #include <cstdint>
 #include <string>
@@ -10,15 +10,16 @@
 
 namespace lumivex {
 
+// The most vertices a mesh of the file can name with its 16-bit indices.
+inline constexpr std::size_t kMaxVerticesPerMesh = 65535;
+
 struct MeshToWrite {
   std::string name;  // at most 1023 bytes are written
   std::vector<Vertex> vertices;
   std::vector<std::uint16_t> indices;
 };
 
-std::vector<std::uint8_t> encodeMeshFile(const std::vector<MeshToWrite>& meshes);
-
-// Complete or not written at all; false when anything fails.
-bool writeMeshFile(const std::string& fileName, const std::vector<MeshToWrite>& meshes);
+// The file of these groups of meshes.
+std::vector<std::uint8_t> encodeMeshFile(const std::vector<std::vector<MeshToWrite>>& groups);
 
 }  // namespace lumivex

@@ -162,6 +162,16 @@ Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept {
   });
 }
 
+Result writeWholeFile(const char* path, std::span<const std::uint8_t> bytes) noexcept {
+  if (isNullPath(path)) return nullPath();
+  return guarded([&]() -> Result {
+    const bool written = writeFileAtomically(path, [&bytes](std::FILE* file) {
+      return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    });
+    return written ? Result{} : Result{Status::CannotWrite, "cannot write the file"};
+  });
+}
+
 Result readSamplesFile(const char* path, SampleGrid& grid) noexcept {
   if (isNullPath(path)) return nullPath();
   return guarded([&]() -> Result {

@@ -26,43 +26,6 @@ constexpr std::size_t kPositionBytes = 12;
 constexpr std::size_t kNormalBytes = 12;
 constexpr std::size_t kLightmapUvBytes = 8;
 
-float loadFloat(const std::uint8_t* bytes, bool fileByteOrder) {
-  if (fileByteOrder) return little_endian::loadFloat(bytes);
-  float value;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
-
-// A component that the record ends in or before: zero past its end.
-[[gnu::noinline]] float partialComponentAt(const std::uint8_t* bytes, std::size_t present, bool fileByteOrder) {
-  std::uint8_t partial[4] = {};
-  std::memcpy(partial, bytes, present);
-  return loadFloat(partial, fileByteOrder);
-}
-
-// Component c (a float) of vertex k's attribute; zero where the record ends
-// before it.
-[[gnu::always_inline]] inline float componentAt(const AttributeArray& attribute, std::size_t k, std::size_t c,
-                                                bool fileByteOrder) {
-  const std::uint8_t* bytes = attribute.base + k * attribute.stride + 4 * c;
-  if (4 * c + 4 > attribute.present) [[unlikely]] {
-    return partialComponentAt(bytes, 4 * c < attribute.present ? attribute.present - 4 * c : 0, fileByteOrder);
-  }
-  return loadFloat(bytes, fileByteOrder);
-}
-
-[[gnu::always_inline]] inline Vector3 vectorAt(const AttributeArray& attribute, std::size_t k, bool fileByteOrder) {
-  return {componentAt(attribute, k, 0, fileByteOrder), componentAt(attribute, k, 1, fileByteOrder),
-          componentAt(attribute, k, 2, fileByteOrder)};
-}
-
-std::size_t indexAt(const SampledMesh& mesh, std::size_t entry) {
-  if (mesh.indices16 != nullptr) return mesh.indices16[entry];
-  if (mesh.fileIndices != nullptr) return little_endian::loadU16(mesh.fileIndices + 2 * entry);
-  return mesh.indices32[entry];
-}
-
-
 // Twice the signed area (differences and products in double from the
 // single-precision corners). A triangle of exactly zero area passes every
 // inside test and divides by a zero height.

@@ -13,31 +13,9 @@
 #include "mesh/mesh_set.h"
 #include "output/sample_grid.h"
 #include "sampling/corner_range.h"
+#include "sampling/sampled_mesh.h"
 
 namespace lumivex {
-
-// Where the rasteriser finds one attribute of vertex k: at base + k * stride.
-// Only the first `present` bytes of the attribute exist (a file record
-// shorter than 40 bytes); the rest read as zero.
-struct AttributeArray {
-  const std::uint8_t* base = nullptr;
-  std::size_t stride = 0;
-  std::size_t present = 0;
-};
-
-// One mesh as the rasteriser reads it: vertex attributes from file records
-// (little-endian) or from native arrays, and the triangle list.
-struct SampledMesh {
-  AttributeArray positions;    // x, y, z
-  AttributeArray normals;      // x, y, z
-  AttributeArray lightmapUvs;  // u, v
-  bool fileByteOrder = false;  // little-endian file bytes rather than native floats
-  std::size_t vertexCount = 0;
-  const std::uint16_t* indices16 = nullptr;  // one of the three
-  const std::uint32_t* indices32 = nullptr;
-  const std::uint8_t* fileIndices = nullptr;  // 16-bit little-endian entries as in the file, any alignment
-  std::size_t triangleCount = 0;
-};
 
 // A loaded mesh read through its 40-byte view: the first 40 bytes of each
 // record, zero past a shorter one. A mesh whose slots are not 40 bytes has no

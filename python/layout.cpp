@@ -1,0 +1,240 @@
+// Lightmap layouts from Python: generated, checked, and written as mesh
+// files, on NumPy arrays.
+
+#include <lumivex/layout.h>
+
+#include "support.h"
+
+namespace lumivex_python {
+
+namespace {
+
+// A NumPy array that owns a copy of `values`, shaped (count / columns, columns)
+// or flat when columns is 0.
+template <typename T>
+py::array_t<T> arrayOf(const std::vector<T>& values, py::ssize_t columns = 0) {
+  const auto count = static_cast<py::ssize_t>(values.size());
+  py::array_t<T> array = columns == 0 ? py::array_t<T>(count) : py::array_t<T>({count / columns, columns});
+  std::copy(values.begin(), values.end(), array.mutable_data());
+  return array;
+}
+
+// One mesh's arrays as the library takes them, and the memory they view.
+struct HeldMesh {
+  py::array_t<float, py::array::c_style> positions;
+  std::optional<py::array_t<float, py::array::c_style>> normals, uvs;
+  std::vector<std::uint32_t> triangles;
+  lumivex::MeshArrays arrays() const {
+    lumivex::MeshArrays a;
+    a.positions = {positions.data(), static_cast<std::size_t>(positions.size())};
+    if (normals) a.normals = {normals->data(), static_cast<std::size_t>(normals->size())};
+    if (uvs) a.lightmapUvs = {uvs->data(), static_cast<std::size_t>(uvs->size())};
+    a.indices32 = triangles;
+    return a;
+  }
+};
+
+HeldMesh heldMesh(const py::object& positions, const py::object& triangles, const py::object& normals,
+                  const py::object& uvs, const char* uvName) {
+  HeldMesh held;
+  held.positions = floatColumns(positions, "positions", 3);
+  if (!normals.is_none()) {
+    held.normals = floatColumns(normals, "normals", 3);
+    if (held.normals->shape(0) != held.positions.shape(0)) throw py::value_error("normals: must have as many rows as positions");
+  }
+  if (!uvs.is_none()) {
+    held.uvs = floatColumns(uvs, uvName, 2);
+    if (held.uvs->shape(0) != held.positions.shape(0)) {
+      throw py::value_error(std::string(uvName) + ": must have as many rows as positions");
+    }
+  }
+  held.triangles = triangleIndices(triangles, held.positions.shape(0));
+  return held;
+}
+
+// Several meshes given as lists of arrays, or one mesh as arrays.
+std::vector<HeldMesh> heldMeshes(const py::object& positions, const py::object& triangles, const py::object& uvs) {
+  std::vector<HeldMesh> held;
+  if (py::isinstance<py::list>(positions) || py::isinstance<py::tuple>(positions)) {
+    const py::sequence p = positions, t = triangles, u = uvs;
+    if (py::len(t) != py::len(p) || py::len(u) != py::len(p)) {
+      throw py::value_error("positions, triangles and uvs: lists of different lengths");
+    }
+    for (std::size_t m = 0; m < py::len(p); ++m) held.push_back(heldMesh(p[m], t[m], py::none(), u[m], "uvs"));
+  } else {
+    held.push_back(heldMesh(positions, triangles, py::none(), uvs, "uvs"));
+  }
+  return held;
+}
+
+py::dict countsDict(const lumivex::LayoutCounts& counts) {
+  py::dict d;
+  d["triangles"] = counts.triangles;
+  d["outside"] = counts.outside;
+  d["zero_area"] = counts.zeroArea;
+  d["unsampled_triangles"] = counts.unsampled;
+  d["unsampled_area_share"] = counts.surfaceArea > 0 ? counts.unsampledArea / counts.surfaceArea : 0.0;
+  d["overlap"] = counts.overlappedTexels;
+  return d;
+}
+
+py::dict generate(const py::object& positions, const py::object& triangles, std::int64_t size, std::int64_t padding,
+                  const py::object& normals, double texelsPerUnit, double maxChartAngle, std::int64_t threads,
+                  std::optional<py::function> progress) {
+  const HeldMesh held = heldMesh(positions, triangles, normals, py::none(), "uvs");
+  if (threads < 0) throw py::value_error("threads: must be 0 or more");
+  lumivex::LayoutOptions options;
+  options.size = static_cast<std::int32_t>(std::clamp<std::int64_t>(size, -1, 1 << 20));
+  options.padding = static_cast<std::int32_t>(std::clamp<std::int64_t>(padding, -1, 1 << 20));
+  options.texelsPerUnit = texelsPerUnit;
+  options.maxChartAngle = maxChartAngle;
+  options.threads = static_cast<std::size_t>(threads);
+  ProgressBridge bridge{progress, std::nullopt};
+  options.progress = bridge.progress();
+  std::atomic<bool> cancel{false};
+  options.cancel = &cancel;
+  const lumivex::MeshArrays arrays = held.arrays();
+  lumivex::GeneratedLayout layout;
+  const lumivex::Result result =
+      runInterruptible([&] { return lumivex::generateLightmapUvs({&arrays, 1}, options, layout); }, cancel, &bridge);
+  if (result.status == lumivex::Status::DoesNotFit) {
+    throw py::value_error(std::to_string(layout.charts) + " charts do not fit a lightmap of size " +
+                          std::to_string(size) + " with padding " + std::to_string(padding));
+  }
+  if (!result) raise(result, FilePath{});
+  const lumivex::MeshLayout& mesh = layout.meshes.front();
+  py::dict out;
+  out["xref"] = arrayOf(mesh.xref);
+  out["triangles"] = arrayOf(mesh.triangles, 3);
+  out["uvs"] = arrayOf(mesh.lightmapUvs, 2);
+  out["chart_ids"] = arrayOf(mesh.chartIds);
+  out["charts"] = layout.charts;
+  out["texels_per_unit"] = layout.texelsPerUnit;
+  out["covered_share"] = layout.coveredShare;
+  out["snapped_vertices"] = layout.snappedVertices;
+  out["unsampled_triangles"] = layout.unsampledTriangles;
+  out["unsampled_area_share"] = layout.unsampledAreaShare;
+  out["smallest_sampling_size"] = layout.sizeSamplingAll == 0 ? py::object(py::none()) : py::int_(layout.sizeSamplingAll);
+  return out;
+}
+
+py::dict check(const py::object& positions, const py::object& triangles, const py::object& uvs, std::int64_t size) {
+  checkSize(size);
+  const std::vector<HeldMesh> held = heldMeshes(positions, triangles, uvs);
+  std::vector<lumivex::MeshArrays> arrays;
+  for (const HeldMesh& mesh : held) arrays.push_back(mesh.arrays());
+  std::atomic<bool> cancel{false};
+  lumivex::LayoutCheckOptions options;
+  options.cancel = &cancel;
+  lumivex::LayoutReport report;
+  const lumivex::Result result = runInterruptible(
+      [&] { return lumivex::checkLayout(arrays, static_cast<std::int32_t>(size), report, options); }, cancel);
+  if (!result) raise(result, FilePath{});
+  py::dict out = countsDict(report.total);
+  out["size"] = report.size;
+  out["covered_texels"] = report.total.coveredTexels;
+  out["smallest_sampling_size"] = report.sizeSamplingAll == 0 ? py::object(py::none()) : py::int_(report.sizeSamplingAll);
+  py::list meshes;
+  for (const lumivex::LayoutCounts& counts : report.meshes) meshes.append(countsDict(counts));
+  out["meshes"] = meshes;
+  return out;
+}
+
+// One mesh of write_mesh: a dict with vertices ((n, 10) float32 records) or
+// positions, normals and lightmap_uv (and uv); triangles or indices; a name.
+using FloatArray = py::array_t<float, py::array::c_style>;
+
+HeldMesh meshToWrite(const py::dict& mesh, std::string& name, std::optional<FloatArray>& records,
+                     std::optional<FloatArray>& firstUvs) {
+  name = mesh.contains("name") ? py::str(mesh["name"]).cast<std::string>() : std::string("mesh");
+  const py::object triangles = mesh.contains("triangles") ? py::object(mesh["triangles"])
+                               : mesh.contains("indices") ? py::array(py::module_::import("numpy").attr("asarray")(mesh["indices"]).attr("reshape")(-1, 3))
+                                                          : py::object(py::none());
+  if (triangles.is_none()) throw py::value_error("mesh: needs triangles (or indices)");
+  HeldMesh held;
+  if (mesh.contains("vertices") && !mesh["vertices"].is_none()) {
+    records = floatColumns(mesh["vertices"], "vertices", 10);
+    held.triangles = triangleIndices(triangles, records->shape(0));
+    return held;
+  }
+  for (const char* key : {"positions", "normals", "lightmap_uv"}) {
+    if (!mesh.contains(key)) throw py::value_error(std::string("mesh: needs vertices, or ") + key);
+  }
+  held = heldMesh(mesh["positions"], triangles, mesh["normals"], mesh["lightmap_uv"], "lightmap_uv");
+  if (mesh.contains("uv") && !mesh["uv"].is_none()) {
+    firstUvs = floatColumns(mesh["uv"], "uv", 2);
+    if (firstUvs->shape(0) != held.positions.shape(0)) throw py::value_error("uv: must have as many rows as positions");
+  }
+  return held;
+}
+
+// The meshes of one group, and the memory they view.
+struct HeldGroup {
+  std::vector<std::string> names;
+  std::vector<std::optional<FloatArray>> records, firstUvs;
+  std::vector<HeldMesh> held;
+  std::vector<lumivex::NamedMesh> named;
+};
+
+void holdGroup(const py::list& list, HeldGroup& group) {
+  group.names.resize(list.size());
+  group.records.resize(list.size());
+  group.firstUvs.resize(list.size());
+  for (std::size_t m = 0; m < list.size(); ++m) {
+    group.held.push_back(meshToWrite(list[m], group.names[m], group.records[m], group.firstUvs[m]));
+  }
+  for (std::size_t m = 0; m < group.held.size(); ++m) {
+    lumivex::NamedMesh mesh{group.names[m], group.held[m].arrays(), {}};
+    if (group.records[m]) {
+      mesh.arrays = {};
+      mesh.arrays.vertices = {reinterpret_cast<const lumivex::Vertex*>(group.records[m]->data()),
+                              static_cast<std::size_t>(group.records[m]->shape(0))};
+      mesh.arrays.indices32 = group.held[m].triangles;
+    }
+    if (group.firstUvs[m]) mesh.uvs = {group.firstUvs[m]->data(), static_cast<std::size_t>(group.firstUvs[m]->size())};
+    group.named.push_back(mesh);
+  }
+}
+
+void writeMesh(const py::object& path, const py::object& groups) {
+  const FilePath name = filePath(path);
+  const py::list list = groups;
+  // A list of meshes is one group; a list of lists, groups (as read_mesh gives them).
+  const bool grouped = list.size() > 0 && py::isinstance<py::list>(list[0]);
+  std::vector<HeldGroup> held(grouped ? list.size() : 1);
+  for (std::size_t g = 0; g < held.size(); ++g) holdGroup(grouped ? py::list(list[g]) : list, held[g]);
+  std::vector<std::vector<lumivex::NamedMesh>> named;
+  for (const HeldGroup& group : held) named.push_back(group.named);
+  lumivex::Result result;
+  {
+    py::gil_scoped_release released;
+    result = lumivex::writeMeshFile(name.bytes.c_str(), std::span<const std::vector<lumivex::NamedMesh>>(named));
+  }
+  if (!result) raise(result, name);
+}
+
+}  // namespace
+
+void defineLayoutFunctions(py::module_& m) {
+  m.def("generate_lightmap_uvs", &generate, py::arg("positions"), py::arg("triangles"), py::arg("size") = 512,
+        py::arg("padding") = 2, py::arg("normals") = py::none(), py::kw_only(), py::arg("texels_per_unit") = 0.0,
+        py::arg("max_chart_angle") = 60.0, py::arg("threads") = 0, py::arg("progress") = py::none(),
+        "Makes a lightmap layout for a mesh without one: positions (n, 3) and triangles (m, 3). Returns a dict:\n"
+        "xref (the input vertex each new vertex copies), triangles ((m, 3) over the new vertices), uvs ((k, 2)\n"
+        "float32 in [0, 1]), chart_ids (per triangle), charts, texels_per_unit, covered_share, snapped_vertices,\n"
+        "unsampled_triangles, unsampled_area_share and smallest_sampling_size. texels_per_unit: 0 for the largest\n"
+        "density that fits, else that density (ValueError when the charts do not fit). The GIL is released and\n"
+        "Ctrl-C stops it.");
+  m.def("check_layout", &check, py::arg("positions"), py::arg("triangles"), py::arg("uvs"), py::arg("size"),
+        "Checks a lightmap layout at `size` exactly as the sampler sees it: positions (n, 3), triangles (m, 3), uvs\n"
+        "(n, 2), or lists of them for several meshes. Returns a dict with triangles, outside, zero_area,\n"
+        "unsampled_triangles, unsampled_area_share, overlap (texels inside two or more triangles), covered_texels,\n"
+        "smallest_sampling_size (None: none up to 16384) and meshes (the same counts per mesh).");
+  m.def("write_mesh", &writeMesh, py::arg("path"), py::arg("groups"),
+        "Writes a mesh file that the lumivex command reads (it samples the first group): a list of groups, each a\n"
+        "list of meshes (or one list of meshes for one group). A mesh is a dict with vertices ((n, 10) float32\n"
+        "records, as read_mesh gives them) or positions, normals, lightmap_uv and optionally uv; triangles ((m, 3))\n"
+        "or indices; and a name. Meshes of more than 65,535 vertices are written in parts. Complete or not at all.");
+}
+
+}  // namespace lumivex_python

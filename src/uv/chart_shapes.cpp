@@ -1,0 +1,156 @@
+#include "uv/chart_shapes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lumivex::uv {
+
+namespace {
+
+// Charts shorter than this are not tilted: their faces are short as well, and
+// a tilt of two texels would take a large share of their room.
+constexpr double kTiltFromTexels = 32.0;
+
+std::vector<Vec2> convexHull(std::vector<Vec2> points) {
+  std::sort(points.begin(), points.end(), [](Vec2 a, Vec2 b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
+  if (points.size() < 3) return points;
+  std::vector<Vec2> hull(2 * points.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    while (k >= 2 && cross2(hull[k - 2], hull[k - 1], points[i]) <= 0) --k;
+    hull[k++] = points[i];
+  }
+  for (std::size_t i = points.size() - 1, lower = k + 1; i > 0; --i) {
+    while (k >= lower && cross2(hull[k - 2], hull[k - 1], points[i - 1]) <= 0) --k;
+    hull[k++] = points[i - 1];
+  }
+  hull.resize(k - 1);
+  return hull;
+}
+
+// Whether some face of the chart is under a texel across but several texels
+// long: only such faces can miss every texel corner along a row.
+bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
+  for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
+    const Triangle2& t = charts.flat[charts.faces[i]];
+    double longest = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));
+    }
+    const double across = longest > 0 ? std::abs(cross2(t[0], t[1], t[2])) / longest : 0;
+    if (across * density < 1.0 && longest * density >= 8.0) return true;
+  }
+  return false;
+}
+
+// `squareOnly`: the turn whose rectangle has the shortest longer side, for a
+// chart that fills the square alone; otherwise the rectangle of least area.
+// With `tiltDensity` (texels per model unit, an estimate), a chart many texels
+// long with long thin faces is then turned a little further, so that its length climbs two texels
+// across the grid: faces thinner than a texel that run along the length
+// (the sides of a finely divided tube) would, laid along a texel row, miss
+// every texel corner together; climbing, each sweeps across the corners'
+// offsets and holds about as many corners as texels of area. It costs about
+// two texels of height.
+}  // namespace
+
+ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, double tiltDensity) {
+  std::vector<Vec2> points;
+  for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
+    for (const Vec2& p : charts.flat[charts.faces[i]]) points.push_back(p);
+  }
+  const std::vector<Vec2> hull = convexHull(points);
+  ChartShape best;
+  double bestArea = INFINITY;
+  auto tryTurn = [&](double c, double s) {
+    double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+    for (const Vec2& p : hull) {
+      const double x = c * p.x + s * p.y, y = -s * p.x + c * p.y;
+      x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    }
+    const double area = squareOnly ? std::max(x1 - x0, y1 - y0) : (x1 - x0) * (y1 - y0);
+    if (area < bestArea * (1 - 1e-12)) {
+      bestArea = area;
+      best = {x1 - x0, y1 - y0, c, s, x0, y0, false};
+    }
+  };
+  // The smallest rectangle has a side along an edge of the hull; the
+  // smallest square need not, so turns by half degrees are tried as well.
+  for (std::size_t i = 0; i < hull.size(); ++i) {
+    const Vec2 a = hull[i], b = hull[(i + 1) % hull.size()];
+    const double edge = std::hypot(b.x - a.x, b.y - a.y);
+    if (edge > 0) tryTurn((b.x - a.x) / edge, (b.y - a.y) / edge);
+  }
+  for (int step = 0; squareOnly && hull.size() >= 3 && step < 180; ++step) {
+    const double angle = step * 3.14159265358979323846 / 360.0;
+    tryTurn(std::cos(angle), std::sin(angle));
+  }
+  if (!std::isfinite(bestArea)) {  // fewer than three hull points: no turn
+    double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+    for (const Vec2& p : points) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    best = {x1 - x0, y1 - y0, 1, 0, x0, y0, false};
+  }
+  const double longTexels = std::max(best.width, best.height) * tiltDensity;
+  if (!squareOnly && hull.size() >= 3 && longTexels >= kTiltFromTexels && hasLongThinFaces(charts, chart, tiltDensity)) {
+    const double tilt = 2.0 / longTexels, c = std::cos(tilt), s = std::sin(tilt);
+    const double cosine = best.cosine * c - best.sine * s, sine = best.sine * c + best.cosine * s;
+    bestArea = INFINITY;
+    tryTurn(cosine, sine);
+  }
+  if (best.height > best.width) {
+    std::swap(best.width, best.height);
+    best.swapped = true;
+  }
+  return best;
+}
+
+// A chart point in its rectangle: x in [0, width], y in [0, height].
+Vec2 inRectangle(const ChartShape& shape, Vec2 p) {
+  const double x = shape.cosine * p.x + shape.sine * p.y - shape.minX;
+  const double y = -shape.sine * p.x + shape.cosine * p.y - shape.minY;
+  return shape.swapped ? Vec2{shape.width - y, x} : Vec2{x, y};
+}
+
+// A chart far longer than wide leaves most of a square empty however it is
+// packed: it is cut across its length into pieces about as long as the
+// pieces stacked are wide. Each piece is part of a sound chart, so sound.
+// Charts narrower than a few times the padding stay whole: as pieces, the
+// padding around each would take more room than the cut saves.
+Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding) {
+  Charts split;
+  split.faceStart.push_back(0);
+  for (std::size_t c = 0; c + 1 < charts.faceStart.size(); ++c) {
+    const ChartShape shape = shapeOf(charts, c);
+    const double aspect = shape.height > 0 ? shape.width / shape.height : 1.0;
+    const auto pieces = static_cast<std::size_t>(std::clamp(std::round(std::sqrt(aspect)), 1.0, 64.0));
+    const std::uint32_t begin = charts.faceStart[c], end = charts.faceStart[c + 1];
+    if (pieces < 3 || end - begin < 2 || shape.height * expectedDensity < 2.0 * (padding + 1)) {
+      split.faces.insert(split.faces.end(), charts.faces.begin() + begin, charts.faces.begin() + end);
+      split.faceStart.push_back(static_cast<std::uint32_t>(split.faces.size()));
+      continue;
+    }
+    std::vector<std::vector<std::uint32_t>> byPiece(pieces);
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const std::uint32_t f = charts.faces[i];
+      const Triangle2& t = charts.flat[f];
+      const Vec2 centre = inRectangle(shape, {(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3});
+      const auto piece = static_cast<std::size_t>(std::clamp(centre.x / shape.width * pieces, 0.0, pieces - 1.0));
+      byPiece[piece].push_back(f);
+    }
+    for (const auto& faces : byPiece) {
+      if (faces.empty()) continue;
+      split.faces.insert(split.faces.end(), faces.begin(), faces.end());
+      split.faceStart.push_back(static_cast<std::uint32_t>(split.faces.size()));
+    }
+  }
+  split.chartOf = std::move(charts.chartOf);
+  split.flat = std::move(charts.flat);
+  for (std::size_t c = 0; c + 1 < split.faceStart.size(); ++c) {
+    for (std::uint32_t i = split.faceStart[c]; i < split.faceStart[c + 1]; ++i) {
+      split.chartOf[split.faces[i]] = static_cast<std::int32_t>(c);
+    }
+  }
+  return split;
+}
+
+}  // namespace lumivex::uv

@@ -1,0 +1,34 @@
+#pragma once
+// The shapes of the charts laid flat: each turned to its smallest bounding
+// rectangle (or a square, for a chart alone in the lightmap), and charts far
+// longer than wide cut across their length.
+
+#include <cstdint>
+
+#include "uv/charts.h"
+
+namespace lumivex::uv {
+
+struct ChartShape {
+  double width = 0, height = 0;  // model units, after turning
+  double cosine = 1, sine = 0;   // the turn
+  double minX = 0, minY = 0;     // the corner of the rectangle, after turning
+  bool swapped = false;          // turned a further quarter so that width >= height
+};
+
+// `squareOnly`: the turn whose rectangle has the shortest longer side, for a
+// chart that fills the square alone; otherwise the rectangle of least area.
+// With `tiltDensity` (texels per model unit, an estimate), a chart many
+// texels long with faces under a texel across is turned a little further, so
+// that its length climbs two texels across the grid.
+ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false, double tiltDensity = 0);
+
+// A chart point in its rectangle: x in [0, width], y in [0, height].
+Vec2 inRectangle(const ChartShape& shape, Vec2 p);
+
+// Cuts charts far longer than wide across their length into pieces about as
+// long as the pieces stacked are wide (not those narrower than a few times
+// the padding at the expected density).
+Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding);
+
+}  // namespace lumivex::uv

@@ -1,0 +1,32 @@
+#pragma once
+// Charts: connected faces that lie flat together. From the largest face
+// outwards, a face joins its neighbour's chart while its normal lies within
+// the chart's cone and, laid flat on the chart's plane, it turns the chart's
+// way and overlaps none of the chart's faces, so a chart never folds.
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "uv/faces.h"
+#include "uv/geometry.h"
+
+namespace lumivex::uv {
+
+struct Charts {
+  std::vector<std::int32_t> chartOf;        // per face; -1 for a degenerate face
+  std::vector<std::uint32_t> faceStart;     // faces of each chart: CSR into faces
+  std::vector<std::uint32_t> faces;
+  std::vector<Triangle2> flat;              // per face: its corners laid flat in its chart
+};
+
+// Grows the charts; `maxChartAngle` in degrees. Each chart is laid flat on
+// its first face's plane, or on its faces' mean plane where that keeps more
+// of their area and still lies flat.
+Charts growCharts(const Faces& faces, double maxChartAngle, const std::function<void(double)>& progress);
+
+// True when the interiors of two triangles (counter-clockwise) overlap by
+// more than `tolerance`: no edge of either separates them.
+bool interiorsOverlap(const Triangle2& a, const Triangle2& b, double tolerance);
+
+}  // namespace lumivex::uv

@@ -1,0 +1,356 @@
+// Generated lightmap layouts, stage by stage: the faces welded by position,
+// grown into charts, each chart turned to its smallest rectangle and cut if
+// far longer than wide, the charts packed by their shapes at the largest
+// density that fits, small faces given texel corners, and the lightmap points
+// handed back per mesh.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <numeric>
+
+#include <lumivex/layout.h>
+
+#include "api/guarded.h"
+#include "layout/texel_corners.h"
+#include "sampling/mesh_arrays.h"
+#include "uv/chart_shapes.h"
+#include "uv/faces.h"
+#include "uv/packing.h"
+#include "uv/texel_snapping.h"
+
+namespace lumivex {
+
+namespace uv {
+
+namespace {
+
+// Thrown through the stages when the caller cancels; caught at the entry.
+struct Stopped {};
+
+// The caller's progress callback and cancel flag, seen by the stages as one
+// progress function that stops the work by throwing Stopped.
+std::function<void(double)> progressFor(const LayoutOptions& options) {
+  return [&options](double fraction) {
+    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) throw Stopped{};
+    if (options.progress && !calledBack([&] { options.progress(fraction); })) throw Stopped{};
+  };
+}
+
+Result checkOptions(const LayoutOptions& options) {
+  const auto invalid = [](const char* problem) { return Result{Status::InvalidArgument, problem}; };
+  if (options.size < kSmallestSize || options.size > kLargestSize) return invalid("size: outside 1 to 16384");
+  if (options.padding < 0 || options.padding > 64) return invalid("padding: outside 0 to 64");
+  if (!(options.texelsPerUnit >= 0) || !std::isfinite(options.texelsPerUnit)) {
+    return invalid("texelsPerUnit: not 0 or a positive density");
+  }
+  if (!(options.maxChartAngle >= 1 && options.maxChartAngle <= 90)) return invalid("maxChartAngle: outside 1 to 90");
+  return {};
+}
+
+// The charts and their shapes, as the packing sees them.
+struct ChartSet {
+  Charts charts;
+  std::vector<ChartShape> shapes;
+
+  std::size_t count() const { return shapes.size(); }
+
+  // A chart's face corners in texels from its cell's origin, at density
+  // `at`. A chart under two texels across is moved within its spare texel so
+  // that one corner of its first face lies on a texel corner, which the
+  // sampler always covers.
+  std::vector<Triangle2> localTexels(std::size_t c, double at) const {
+    const ChartShape& shape = shapes[c];
+    const std::uint32_t first = charts.faces[charts.faceStart[c]];
+    double shiftX = 0, shiftY = 0;
+    if (isTiny(shape, at)) {
+      const Vec2 anchor = inRectangle(shape, charts.flat[first][0]);
+      shiftX = std::ceil(anchor.x * at) - anchor.x * at;
+      shiftY = std::ceil(anchor.y * at) - anchor.y * at;
+    }
+    std::vector<Triangle2> local;
+    local.reserve(charts.faceStart[c + 1] - charts.faceStart[c]);
+    for (std::uint32_t i = charts.faceStart[c]; i < charts.faceStart[c + 1]; ++i) {
+      const std::uint32_t f = charts.faces[i];
+      Triangle2& t = local.emplace_back();
+      for (std::size_t k = 0; k < 3; ++k) {
+        const Vec2 p = inRectangle(shape, charts.flat[f][k]);
+        t[k] = {std::max(shiftX + p.x * at, 0.0), std::max(shiftY + p.y * at, 0.0)};
+      }
+      if (f == first && (shiftX != 0 || shiftY != 0)) t[0] = {std::round(t[0].x), std::round(t[0].y)};
+    }
+    return local;
+  }
+};
+
+ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std::function<void(double)>& progress) {
+  // The density if the charts covered half the square, to judge their sizes by.
+  const double surface = std::accumulate(faces.areas.begin(), faces.areas.end(), 0.0);
+  const double expectedDensity = surface > 0 ? options.size * std::sqrt(0.5 / surface) : 1.0;
+  ChartSet set;
+  set.charts = splitLongCharts(growCharts(faces, options.maxChartAngle, progress), expectedDensity, options.padding);
+  const std::size_t count = set.charts.faceStart.size() - 1;
+  set.shapes.resize(count);
+  for (std::size_t c = 0; c < count; ++c) set.shapes[c] = shapeOf(set.charts, c, count == 1, expectedDensity);
+  return set;
+}
+
+// The density at which the charts' rectangles pack, from the density at
+// which they alone would fill the square: an estimate to start from.
+double rectangleDensity(const ChartSet& set, const LayoutOptions& options,
+                        const std::function<void(double)>& progress) {
+  double rectangles = 0;
+  for (const ChartShape& shape : set.shapes) rectangles += shape.width * shape.height;
+  std::vector<std::uint32_t> order(set.count());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (set.shapes[a].height != set.shapes[b].height) return set.shapes[a].height > set.shapes[b].height;
+    if (set.shapes[a].width != set.shapes[b].width) return set.shapes[a].width > set.shapes[b].width;
+    return a < b;
+  });
+  std::vector<Placement> trial;
+  const double free = static_cast<double>(options.size - options.padding);
+  return largestFittingDensity(
+      rectangles > 0 ? free / std::sqrt(rectangles) : 1.0, 0.0, 1.002,
+      [&](double at) { return pack(set.shapes, order, at, options.size, options.padding, trial); },
+      [&](int step) { progress(0.6 + 0.15 * std::min(step, 30) / 30.0); });
+}
+
+// The cells the kept layouts take, rasterised as the charts' are.
+Atlas keptCells(std::span<const SampledMesh> kept, std::int32_t size, std::size_t& takenCells) {
+  Atlas taken(size);
+  takenCells = 0;
+  const float s = static_cast<float>(size);
+  for (const SampledMesh& mesh : kept) {
+    for (std::size_t t = 0; t < mesh.triangleCount; ++t) {
+      Triangle2 triangle{};
+      for (std::size_t k = 0; k < 3; ++k) {
+        const LightmapPoint p = lightmapPointOf(mesh, indexAt(mesh, 3 * t + k));
+        triangle[k] = {std::clamp(double{s * p.u}, 0.0, double(size) - 0.5),
+                       std::clamp(double{s * p.v}, 0.0, double(size) - 0.5)};
+        if (!std::isfinite(triangle[k].x) || !std::isfinite(triangle[k].y)) triangle[k] = {0, 0};
+      }
+      const Footprint cells = footprintOf({triangle});
+      for (std::int32_t row = 0; row < cells.height; ++row) {
+        const Span span = cells.rows[static_cast<std::size_t>(row)];
+        if (span.first > span.last) continue;
+        for (std::int32_t x = span.first; x <= span.last; ++x) {
+          if (taken.lastTaken(row, x, x) < 0) ++takenCells;
+        }
+        taken.take(row, span.first, span.last);
+      }
+    }
+  }
+  return taken;
+}
+
+// Packs the charts by their shapes at density `at`, largest rectangle first,
+// clear of `taken`; false when one does not fit.
+bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& byArea, const Atlas& taken,
+                const LayoutOptions& options, double at, std::vector<Placement>& out) {
+  const std::int32_t size = options.size, padding = options.padding;
+  Atlas atlas = taken;
+  out.assign(set.count(), {});
+  // Where the last small chart of each width and height went: cells are only
+  // ever taken, so the next one of that size starts looking there (many
+  // models have thousands of small charts alike).
+  std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> lastRowOfSize;
+  for (std::uint32_t c : byArea) {
+    const Footprint footprint = footprintOf(set.localTexels(c, at));
+    if (footprint.width > size - 2 * padding || footprint.height > size - 2 * padding) return false;
+    const bool small = footprint.width <= 64 && footprint.height <= 64;
+    std::int32_t& firstY = lastRowOfSize[{small ? footprint.width : 0, small ? footprint.height : 0}];
+    Placement spot;
+    if (!place(atlas, footprint, widened(footprint, padding), size, padding, small ? firstY : 0, spot)) return false;
+    firstY = spot.y;
+    for (std::int32_t row = 0; row < footprint.height; ++row) {
+      const Span span = footprint.rows[static_cast<std::size_t>(row)];
+      if (span.first <= span.last) atlas.take(spot.y + row, spot.x + span.first, spot.x + span.last);
+    }
+    out[c] = spot;
+  }
+  return true;
+}
+
+// The density and the places of the charts: from the rectangles' estimate by
+// the charts' shapes, up by steps while they fit, down by halves while they
+// do not (around kept layouts the estimate is too high), then bisection to
+// within 1.5 %; or the caller's density. 0 when nothing fits.
+double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const LayoutOptions& options,
+                  const std::function<void(double)>& progress, std::vector<Placement>& placements) {
+  std::vector<std::uint32_t> byArea(set.count());
+  std::iota(byArea.begin(), byArea.end(), 0u);
+  std::sort(byArea.begin(), byArea.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const double areaA = set.shapes[a].width * set.shapes[a].height, areaB = set.shapes[b].width * set.shapes[b].height;
+    return areaA != areaB ? areaA > areaB : a < b;
+  });
+  std::size_t takenCells = 0;
+  const Atlas taken = keptCells(kept, options.size, takenCells);
+  if (options.texelsPerUnit > 0) {
+    return packShapes(set, byArea, taken, options, options.texelsPerUnit, placements) ? options.texelsPerUnit : 0.0;
+  }
+  const double estimate = rectangleDensity(set, options, progress);
+  if (!(estimate > 0)) return 0;
+  const double size = options.size;
+  const double freeShare = 1.0 - static_cast<double>(takenCells) / (size * size);
+  std::vector<Placement> trial;
+  return largestFittingDensity(
+      estimate * std::sqrt(std::max(freeShare, 1e-6)), 1.15, 1.015,
+      [&](double at) {
+        if (!packShapes(set, byArea, taken, options, at, trial)) return false;
+        placements.swap(trial);
+        return true;
+      },
+      [&](int step) { progress(0.75 + 0.15 * std::min(step, 12) / 12.0); });
+}
+
+// Lightmap points of every face's corners, from the charts' places; faces of
+// no chart take a point of a chart they touch, so they take no room. Also
+// the share of the square the charts take as laid flat.
+std::vector<std::array<LightmapPoint, 3>> lightmapPoints(const Faces& faces, const ChartSet& set,
+                                                         const std::vector<Placement>& placements, double density,
+                                                         const LayoutOptions& options, double& coveredShare) {
+  const std::int32_t size = options.size;
+  std::vector<std::array<LightmapPoint, 3>> points(faces.corners.size());
+  double texelArea = 0;
+  for (std::size_t c = 0; c < set.count(); ++c) {
+    const std::vector<Triangle2> local = set.localTexels(c, density);
+    for (std::uint32_t i = set.charts.faceStart[c]; i < set.charts.faceStart[c + 1]; ++i) {
+      const std::uint32_t f = set.charts.faces[i];
+      const Triangle2& t = local[i - set.charts.faceStart[c]];
+      texelArea += 0.5 * cross2(t[0], t[1], t[2]);
+      for (std::size_t k = 0; k < 3; ++k) {
+        const double x = std::min(placements[c].x + t[k].x, double(size));
+        const double y = std::min(placements[c].y + t[k].y, double(size));
+        points[f][k] = {lightmapCoordinate(x, size), lightmapCoordinate(y, size)};
+      }
+    }
+  }
+  coveredShare = texelArea / (static_cast<double>(size) * size);
+  std::vector<LightmapPoint> pointAt(faces.positions.size(), LightmapPoint{-1, -1});
+  for (std::size_t f = 0; f < faces.corners.size(); ++f) {
+    for (std::size_t k = 0; k < 3 && set.charts.chartOf[f] >= 0; ++k) pointAt[faces.corners[f][k]] = points[f][k];
+  }
+  const float inside = lightmapCoordinate(options.padding, size);  // a face touching no chart
+  for (std::size_t f = 0; f < faces.corners.size(); ++f) {
+    if (set.charts.chartOf[f] >= 0) continue;
+    LightmapPoint point = {inside, inside};
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (pointAt[faces.corners[f][k]].u >= 0) point = pointAt[faces.corners[f][k]];
+    }
+    points[f] = {point, point, point};
+  }
+  return points;
+}
+
+// What the layout leaves unsampled at its size, and the size that would
+// sample it all.
+void countUnsampled(const Faces& faces, const Charts& charts, const std::vector<std::array<LightmapPoint, 3>>& points,
+                    std::int32_t size, GeneratedLayout& layout) {
+  double surface = 0, unsampled = 0;
+  std::int32_t needed = size;
+  for (std::size_t f = 0; f < faces.corners.size(); ++f) {
+    surface += faces.areas[f];
+    if (charts.chartOf[f] < 0 || coversTexelCorner(points[f], size)) continue;
+    ++layout.unsampledTriangles;
+    unsampled += faces.areas[f];
+    if (needed == 0) continue;
+    while (needed <= kLargestSize && !coversTexelCorner(points[f], needed)) needed *= 2;
+    if (needed > kLargestSize) needed = 0;
+  }
+  layout.unsampledAreaShare = surface > 0 ? unsampled / surface : 0;
+  layout.sizeSamplingAll = needed;
+}
+
+// Each mesh's new vertices: one per input vertex and lightmap point, in the
+// order their corners first come, and its triangles over them.
+void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
+             const std::vector<std::array<LightmapPoint, 3>>& points, GeneratedLayout& layout) {
+  layout.meshes.assign(meshes.size(), {});
+  std::size_t face = 0;
+  constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    MeshLayout& out = layout.meshes[m];
+    // For each input vertex its first new vertex; further ones chained.
+    std::vector<std::uint32_t> first(meshes[m].vertexCount, kNone), next;
+    out.triangles.reserve(3 * meshes[m].triangleCount);
+    out.chartIds.reserve(meshes[m].triangleCount);
+    for (std::size_t t = 0; t < meshes[m].triangleCount; ++t, ++face) {
+      out.chartIds.push_back(charts.chartOf[face] < 0 ? kNoChart : static_cast<std::uint32_t>(charts.chartOf[face]));
+      for (std::size_t k = 0; k < 3; ++k) {
+        const auto input = static_cast<std::uint32_t>(indexAt(meshes[m], 3 * t + k));
+        const LightmapPoint p = points[face][k];
+        std::uint32_t previous = kNone, at = first[input];
+        while (at != kNone && std::memcmp(&out.lightmapUvs[2 * std::size_t{at}], &p, sizeof p) != 0) {
+          previous = at;
+          at = next[at];
+        }
+        if (at == kNone) {
+          at = static_cast<std::uint32_t>(out.xref.size());
+          (previous == kNone ? first[input] : next[previous]) = at;
+          out.xref.push_back(input);
+          out.lightmapUvs.insert(out.lightmapUvs.end(), {p.u, p.v});
+          next.push_back(kNone);
+        }
+        out.triangles.push_back(at);
+      }
+    }
+  }
+}
+
+Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh> kept, const LayoutOptions& options,
+                GeneratedLayout& layout) {
+  const std::function<void(double)> progress = progressFor(options);
+  const Faces faces = collectFaces(meshes);
+  const ChartSet set = makeCharts(faces, options, progress);
+  layout.charts = set.count();
+  std::vector<Placement> placements;
+  const double density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, placements);
+  if (!(density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
+  layout.texelsPerUnit = set.count() == 0 ? 0.0 : density;
+  std::vector<std::array<LightmapPoint, 3>> points =
+      lightmapPoints(faces, set, placements, density, options, layout.coveredShare);
+  ChartCells cells;
+  cells.placements = placements;
+  for (std::size_t c = 0; c < set.count(); ++c) cells.footprints.push_back(footprintOf(set.localTexels(c, density)));
+  layout.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, points);
+  progress(0.97);
+  countUnsampled(faces, set.charts, points, options.size, layout);
+  handOut(meshes, set.charts, points, layout);
+  progress(1.0);
+  return {};
+}
+
+}  // namespace
+
+}  // namespace uv
+
+Result generateLightmapUvs(std::span<const MeshArrays> meshes, const LayoutOptions& options, GeneratedLayout& layout,
+                           std::span<const MeshArrays> kept) noexcept {
+  if (const Result checked = uv::checkOptions(options); !checked) return checked;
+  return guarded([&]() -> Result {
+    std::vector<SampledMesh> described, keptDescribed;
+    MeshNeeds positionsOnly;
+    positionsOnly.normals = positionsOnly.lightmapUvs = false;
+    if (const Result result = describeMeshes(meshes, described, positionsOnly); !result) return result;
+    MeshNeeds uvs;
+    uvs.normals = false;
+    if (Result result = describeMeshes(kept, keptDescribed, uvs); !result) {
+      result.problem = "kept: the arrays of a kept mesh do not fit";
+      return result;
+    }
+    GeneratedLayout generated;
+    try {
+      const Result result = uv::generate(described, keptDescribed, options, generated);
+      if (result.status == Status::DoesNotFit) layout.charts = generated.charts;
+      if (!result) return result;
+    } catch (const uv::Stopped&) {
+      return cancelled();
+    }
+    layout = std::move(generated);
+    return {};
+  });
+}
+
+}  // namespace lumivex
