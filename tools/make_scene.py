@@ -7,6 +7,9 @@
   overlap  20,000 triangles whose lightmap quads are 5-30 % of the map wide and
            overlap heavily
   big      a few hundred triangles each covering a large part of the map
+  sphere   a UV sphere of 1,002,528 triangles (1,416 segments, 354 bands, the
+           bands at the poles with one point each) without a lightmap layout
+           (all lightmap UVs 0), to lay out; in meshes of at most 65,535 vertices
 
 Usage: python3 tools/make_scene.py KIND OUTPUT.kvx [TRIANGLES]
 """
@@ -92,7 +95,38 @@ def big(triangles, rng):
     return random_quads(triangles, rng, 0.5, 1.0)
 
 
-KINDS = {"packed": (packed, 1_000_000), "many": (many, 1_000_000), "overlap": (overlap, 20_000), "big": (big, 300)}
+def sphere(triangles, rng):
+    """A UV sphere with four times as many segments as bands; `triangles` sets the bands."""
+    bands = max(2, round(math.sqrt(triangles / 8)))
+    segments = 4 * bands
+    # The last column repeats the first exactly, and each pole is one point:
+    # positions welded by their bits, as a modeller writes them.
+    def ring(j):
+        if j in (0, bands):
+            return [(0.0, 0.0, 1.0 if j == 0 else -1.0)] * (segments + 1)
+        radius, height = math.sin(math.pi * j / bands), math.cos(math.pi * j / bands)
+        return [(radius * math.cos(2 * math.pi * (i % segments) / segments),
+                 radius * math.sin(2 * math.pi * (i % segments) / segments), height) for i in range(segments + 1)]
+    meshes = []
+    bands_per_mesh = 65535 // (segments + 1) - 1
+    for first in range(0, bands, bands_per_mesh):
+        last = min(bands, first + bands_per_mesh)
+        vertices = array.array("f")
+        for j in range(first, last + 1):
+            for x, y, z in ring(j):
+                vertices.extend((x, y, z, x, y, z, 0.0, 0.0, 0.0, 0.0))
+        indices = array.array("H")
+        for j in range(last - first):
+            for i in range(segments):
+                a = j * (segments + 1) + i
+                b, c, d = a + 1, a + segments + 2, a + segments + 1
+                indices.extend((a, d, c, a, c, b))
+        meshes.append((vertices, indices))
+    return meshes
+
+
+KINDS = {"packed": (packed, 1_000_000), "many": (many, 1_000_000), "overlap": (overlap, 20_000), "big": (big, 300),
+         "sphere": (sphere, 1_002_528)}
 
 
 def main():

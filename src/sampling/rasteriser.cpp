@@ -451,20 +451,6 @@ TrianglePosition positionOf(std::span<const SampledMesh> meshes, std::size_t ord
   return {mesh, ordinal};
 }
 
-// Runs work(0) here and work(1), ... work(count - 1) on threads of their own.
-template <typename Work>
-void onWorkers(std::size_t count, Work&& work) {
-  std::vector<std::jthread> helpers;
-  for (std::size_t index = 1; index < count; ++index) {
-    try {
-      helpers.emplace_back(work, index);
-    } catch (const std::system_error&) {
-      work(index);  // no thread to be had: do it here
-    }
-  }
-  work(0);
-}
-
 // Below this much work a second worker costs more than it saves: a unit is a
 // triangle, or eight texels of the grid.
 constexpr std::size_t kWorkPerExtraWorker = std::size_t{1} << 15;

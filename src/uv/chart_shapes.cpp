@@ -1,6 +1,7 @@
 #include "uv/chart_shapes.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace lumivex::uv {
@@ -11,7 +12,33 @@ namespace {
 // a tilt of two texels would take a large share of their room.
 constexpr double kTiltFromTexels = 32.0;
 
+// Drops the points well inside the polygon of the extreme points in eight
+// directions: they cannot be on the hull, and in a chart of many faces they
+// are nearly all of them. "Well inside": by more than a rounding error
+// (1e-12 of the chart's size), so that no hull point is lost.
+void dropInnerPoints(std::vector<Vec2>& points) {
+  if (points.size() < 64) return;
+  const auto extreme = [&](auto&& key) {
+    return *std::min_element(points.begin(), points.end(), [&](Vec2 a, Vec2 b) { return key(a) < key(b); });
+  };
+  const std::array<Vec2, 8> around = {
+      extreme([](Vec2 p) { return p.y; }),        extreme([](Vec2 p) { return p.y - p.x; }),
+      extreme([](Vec2 p) { return -p.x; }),       extreme([](Vec2 p) { return -p.x - p.y; }),
+      extreme([](Vec2 p) { return -p.y; }),       extreme([](Vec2 p) { return p.x - p.y; }),
+      extreme([](Vec2 p) { return p.x; }),        extreme([](Vec2 p) { return p.x + p.y; })};
+  const double scale = std::fabs(around[6].x) + std::fabs(around[2].x) + std::fabs(around[0].y) +
+                       std::fabs(around[4].y) + (around[2].x - around[6].x) + (around[4].y - around[0].y);
+  const double margin = 1e-12 * scale * scale;
+  std::erase_if(points, [&](Vec2 p) {
+    for (std::size_t k = 0; k < around.size(); ++k) {
+      if (!(cross2(around[k], around[(k + 1) % around.size()], p) > margin)) return false;
+    }
+    return true;
+  });
+}
+
 std::vector<Vec2> convexHull(std::vector<Vec2> points) {
+  dropInnerPoints(points);
   std::sort(points.begin(), points.end(), [](Vec2 a, Vec2 b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
   if (points.size() < 3) return points;
   std::vector<Vec2> hull(2 * points.size());

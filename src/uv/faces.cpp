@@ -1,49 +1,64 @@
 #include "uv/faces.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <numeric>
-#include <unordered_map>
+
+#include "math/processor_count.h"
 
 namespace lumivex::uv {
 
 namespace {
 
-struct PositionKey {
+// A face corner by its position's bits, which are compared whole.
+struct CornerKey {
   std::uint32_t bits[3];
-  bool operator==(const PositionKey& other) const { return std::memcmp(bits, other.bits, sizeof bits) == 0; }
+  std::uint32_t corner;
+  bool samePosition(const CornerKey& other) const { return std::memcmp(bits, other.bits, sizeof bits) == 0; }
 };
-struct PositionKeyHash {
-  std::size_t operator()(const PositionKey& key) const {
-    std::uint64_t hash = 0x9e3779b97f4a7c15ull;
-    for (std::uint32_t word : key.bits) hash = (hash ^ word) * 0xff51afd7ed558ccdull;
-    return static_cast<std::size_t>(hash ^ (hash >> 32));
+
+bool operator<(const CornerKey& a, const CornerKey& b) {
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (a.bits[k] != b.bits[k]) return a.bits[k] < b.bits[k];
   }
-};
+  return a.corner < b.corner;
+}
 
-}  // namespace
-
-Faces collectFaces(std::span<const SampledMesh> meshes) {
-  Faces faces;
-  std::unordered_map<PositionKey, std::uint32_t, PositionKeyHash> numberOf;
-  for (const SampledMesh& mesh : meshes) {
-    for (std::size_t t = 0; t < mesh.triangleCount; ++t) {
-      std::array<std::uint32_t, 3> corner{};
-      for (int k = 0; k < 3; ++k) {
-        const Vector3 p = positionOf(mesh, indexAt(mesh, 3 * t + static_cast<std::size_t>(k)));
-        PositionKey key{};
+// Every corner's position numbered: corners at the same position (to the
+// bit) get the same number, numbers in the order of the positions' bits.
+void numberPositions(std::span<const SampledMesh> meshes, std::size_t threads, Faces& faces) {
+  std::vector<std::size_t> firstFace(meshes.size() + 1, 0);
+  for (std::size_t m = 0; m < meshes.size(); ++m) firstFace[m + 1] = firstFace[m] + meshes[m].triangleCount;
+  const std::size_t count = firstFace.back();
+  std::vector<CornerKey> keys(3 * count);
+  forEachInParallel(meshes.size(), threads, [&](std::size_t m) {
+    for (std::size_t t = 0; t < meshes[m].triangleCount; ++t) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        const Vector3 p = positionOf(meshes[m], indexAt(meshes[m], 3 * t + k));
+        CornerKey& key = keys[3 * (firstFace[m] + t) + k];
         std::memcpy(key.bits, &p, sizeof key.bits);
-        const auto [at, added] = numberOf.try_emplace(key, static_cast<std::uint32_t>(faces.positions.size()));
-        if (added) faces.positions.push_back({p.x, p.y, p.z});
-        corner[static_cast<std::size_t>(k)] = at->second;
+        key.corner = static_cast<std::uint32_t>(3 * (firstFace[m] + t) + k);
       }
-      faces.corners.push_back(corner);
     }
+  });
+  sortInParallel(keys.begin(), keys.end(), threads, std::less<CornerKey>());
+  faces.corners.resize(count);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (i == 0 || !keys[i].samePosition(keys[i - 1])) {
+      Vector3 p;
+      std::memcpy(&p, keys[i].bits, sizeof p);
+      faces.positions.push_back({p.x, p.y, p.z});
+    }
+    faces.corners[keys[i].corner / 3][keys[i].corner % 3] = static_cast<std::uint32_t>(faces.positions.size() - 1);
   }
+}
+
+void measureFaces(std::size_t threads, Faces& faces) {
   const std::size_t count = faces.corners.size();
   faces.normals.resize(count);
   faces.areas.resize(count);
-  for (std::size_t f = 0; f < count; ++f) {
+  forEachInParallel(count, threads, [&](std::size_t f) {
     const auto& c = faces.corners[f];
     const Vec3 a = faces.positions[c[0]], b = faces.positions[c[1]], d = faces.positions[c[2]];
     const Vec3 n = cross(b - a, d - a);
@@ -53,44 +68,74 @@ Faces collectFaces(std::span<const SampledMesh> meshes) {
     const bool degenerate = !(twiceArea > 1e-12 * longest) || !std::isfinite(twiceArea);
     faces.areas[f] = degenerate ? 0.0 : 0.5 * twiceArea;
     faces.normals[f] = degenerate ? Vec3{0, 0, 0} : scaled(n, 1.0 / twiceArea);
-  }
+  });
+}
 
-  // Faces sharing an edge (two positions), found by sorting the edges.
+// Faces sharing an edge (two positions), found by sorting the edges.
+void linkNeighbours(std::size_t threads, Faces& faces) {
+  const std::size_t count = faces.corners.size();
   std::vector<std::pair<std::uint64_t, std::uint32_t>> edges;
   edges.reserve(3 * count);
   for (std::size_t f = 0; f < count; ++f) {
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t p = faces.corners[f][static_cast<std::size_t>(k)];
-      const std::uint32_t q = faces.corners[f][static_cast<std::size_t>((k + 1) % 3)];
-      if (p == q) continue;
-      edges.push_back({std::uint64_t{std::min(p, q)} << 32 | std::max(p, q), static_cast<std::uint32_t>(f)});
+    for (std::size_t k = 0; k < 3; ++k) {
+      const std::uint32_t p = faces.corners[f][k], q = faces.corners[f][(k + 1) % 3];
+      if (p != q) edges.push_back({std::uint64_t{std::min(p, q)} << 32 | std::max(p, q), static_cast<std::uint32_t>(f)});
     }
   }
-  std::sort(edges.begin(), edges.end());
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> links;
-  for (std::size_t i = 0; i < edges.size();) {
-    std::size_t end = i;
-    while (end < edges.size() && edges[end].first == edges[i].first) ++end;
-    // An edge of many faces (a fan of fins) links each to the next only.
-    const bool many = end - i > 4;
-    for (std::size_t a = i; a < end; ++a) {
-      for (std::size_t b = a + 1; b < end && (!many || b == a + 1); ++b) {
-        if (edges[a].second == edges[b].second) continue;
-        links.push_back({edges[a].second, edges[b].second});
-        links.push_back({edges[b].second, edges[a].second});
+  sortInParallel(edges.begin(), edges.end(), threads, std::less<std::pair<std::uint64_t, std::uint32_t>>());
+  // Each face's neighbours, first counted, then filled in.
+  faces.onCrowdedEdge.assign(count, 0);
+  std::vector<std::uint32_t> degree(count + 1, 0);
+  const auto forEachLink = [&](auto&& link) {
+    for (std::size_t i = 0; i < edges.size();) {
+      std::size_t end = i;
+      while (end < edges.size() && edges[end].first == edges[i].first) ++end;
+      // An edge of many faces (a fan of fins) links each to the next only.
+      const bool many = end - i > 4;
+      // Faces of no area join no chart, so only the others crowd an edge.
+      std::size_t withArea = 0;
+      for (std::size_t a = i; a < end; ++a) {
+        const bool repeated = a > i && edges[a].second == edges[a - 1].second;
+        withArea += faces.areas[edges[a].second] > 0 && !repeated ? 1 : 0;
       }
+      for (std::size_t a = i; a < end; ++a) {
+        if (withArea > 2) faces.onCrowdedEdge[edges[a].second] = 1;
+        for (std::size_t b = a + 1; b < end && (!many || b == a + 1); ++b) {
+          if (edges[a].second != edges[b].second) link(edges[a].second, edges[b].second);
+        }
+      }
+      i = end;
     }
-    i = end;
-  }
-  std::sort(links.begin(), links.end());
-  links.erase(std::unique(links.begin(), links.end()), links.end());
+  };
+  forEachLink([&](std::uint32_t a, std::uint32_t b) { ++degree[a + 1], ++degree[b + 1]; });
+  std::partial_sum(degree.begin(), degree.end(), degree.begin());
+  faces.neighbours.resize(degree.back());
+  std::vector<std::uint32_t> filled(degree.begin(), degree.end() - 1);
+  forEachLink([&](std::uint32_t a, std::uint32_t b) {
+    faces.neighbours[filled[a]++] = b;
+    faces.neighbours[filled[b]++] = a;
+  });
+  // In face order, each face once (two faces may share two edges).
   faces.neighbourStart.assign(count + 1, 0);
-  for (const auto& link : links) ++faces.neighbourStart[link.first + 1];
-  std::partial_sum(faces.neighbourStart.begin(), faces.neighbourStart.end(), faces.neighbourStart.begin());
-  faces.neighbours.resize(links.size());
-  for (std::size_t i = 0; i < links.size(); ++i) faces.neighbours[i] = links[i].second;
-  return faces;
+  std::size_t kept = 0;
+  for (std::size_t f = 0; f < count; ++f) {
+    const auto first = faces.neighbours.begin() + degree[f], last = faces.neighbours.begin() + degree[f + 1];
+    std::sort(first, last);
+    const auto unique = std::unique(first, last);
+    for (auto it = first; it != unique; ++it) faces.neighbours[kept++] = *it;
+    faces.neighbourStart[f + 1] = static_cast<std::uint32_t>(kept);
+  }
+  faces.neighbours.resize(kept);
 }
 
+}  // namespace
+
+Faces collectFaces(std::span<const SampledMesh> meshes, std::size_t threads) {
+  Faces faces;
+  numberPositions(meshes, threads, faces);
+  measureFaces(threads, faces);
+  linkNeighbours(threads, faces);
+  return faces;
+}
 
 }  // namespace lumivex::uv

@@ -19,10 +19,12 @@ struct Faces {
   std::vector<double> areas;                          // 0 for a degenerate face
   std::vector<std::uint32_t> neighbourStart;          // faces sharing an edge: CSR, by face number
   std::vector<std::uint32_t> neighbours;
+  std::vector<char> onCrowdedEdge;                    // per face: an edge of it has three faces or more
 };
 
 // The faces of every mesh, mesh by mesh in triangle order. Corners with
-// identical positions (to the bit) are one position.
-Faces collectFaces(std::span<const SampledMesh> meshes);
+// identical positions (to the bit) are one position. `threads` share the work;
+// the result is the same for any number.
+Faces collectFaces(std::span<const SampledMesh> meshes, std::size_t threads);
 
 }  // namespace lumivex::uv

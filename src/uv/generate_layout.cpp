@@ -5,8 +5,10 @@
 // handed back per mesh.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <cstdlib>
 #include <map>
 #include <numeric>
 
@@ -14,6 +16,7 @@
 
 #include "api/guarded.h"
 #include "layout/texel_corners.h"
+#include "math/processor_count.h"
 #include "sampling/mesh_arrays.h"
 #include "uv/chart_shapes.h"
 #include "uv/faces.h"
@@ -53,6 +56,9 @@ Result checkOptions(const LayoutOptions& options) {
 struct ChartSet {
   Charts charts;
   std::vector<ChartShape> shapes;
+  // Per chart, its faces' corners in its rectangle, in model units.
+  std::vector<std::vector<Triangle2>> inRectangle;
+  std::size_t threads = 1;
 
   std::size_t count() const { return shapes.size(); }
 
@@ -61,25 +67,20 @@ struct ChartSet {
   // that one corner of its first face lies on a texel corner, which the
   // sampler always covers.
   std::vector<Triangle2> localTexels(std::size_t c, double at) const {
-    const ChartShape& shape = shapes[c];
-    const std::uint32_t first = charts.faces[charts.faceStart[c]];
+    const std::vector<Triangle2>& laid = inRectangle[c];
     double shiftX = 0, shiftY = 0;
-    if (isTiny(shape, at)) {
-      const Vec2 anchor = inRectangle(shape, charts.flat[first][0]);
+    if (isTiny(shapes[c], at)) {
+      const Vec2 anchor = laid.front()[0];
       shiftX = std::ceil(anchor.x * at) - anchor.x * at;
       shiftY = std::ceil(anchor.y * at) - anchor.y * at;
     }
-    std::vector<Triangle2> local;
-    local.reserve(charts.faceStart[c + 1] - charts.faceStart[c]);
-    for (std::uint32_t i = charts.faceStart[c]; i < charts.faceStart[c + 1]; ++i) {
-      const std::uint32_t f = charts.faces[i];
-      Triangle2& t = local.emplace_back();
+    std::vector<Triangle2> local(laid.size());
+    for (std::size_t i = 0; i < laid.size(); ++i) {
       for (std::size_t k = 0; k < 3; ++k) {
-        const Vec2 p = inRectangle(shape, charts.flat[f][k]);
-        t[k] = {std::max(shiftX + p.x * at, 0.0), std::max(shiftY + p.y * at, 0.0)};
+        local[i][k] = {std::max(shiftX + laid[i][k].x * at, 0.0), std::max(shiftY + laid[i][k].y * at, 0.0)};
       }
-      if (f == first && (shiftX != 0 || shiftY != 0)) t[0] = {std::round(t[0].x), std::round(t[0].y)};
     }
+    if (shiftX != 0 || shiftY != 0) local.front()[0] = {std::round(local.front()[0].x), std::round(local.front()[0].y)};
     return local;
   }
 };
@@ -89,10 +90,19 @@ ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std:
   const double surface = std::accumulate(faces.areas.begin(), faces.areas.end(), 0.0);
   const double expectedDensity = surface > 0 ? options.size * std::sqrt(0.5 / surface) : 1.0;
   ChartSet set;
+  set.threads = threadsFor(options.threads);
   set.charts = splitLongCharts(growCharts(faces, options.maxChartAngle, progress), expectedDensity, options.padding);
   const std::size_t count = set.charts.faceStart.size() - 1;
   set.shapes.resize(count);
-  for (std::size_t c = 0; c < count; ++c) set.shapes[c] = shapeOf(set.charts, c, count == 1, expectedDensity);
+  set.inRectangle.resize(count);
+  forEachInParallel(count, set.threads, [&](std::size_t c) {
+    set.shapes[c] = shapeOf(set.charts, c, count == 1, expectedDensity);
+    std::vector<Triangle2>& laid = set.inRectangle[c];
+    for (std::uint32_t i = set.charts.faceStart[c]; i < set.charts.faceStart[c + 1]; ++i) {
+      Triangle2& t = laid.emplace_back();
+      for (std::size_t k = 0; k < 3; ++k) t[k] = inRectangle(set.shapes[c], set.charts.flat[set.charts.faces[i]][k]);
+    }
+  });
   return set;
 }
 
@@ -131,52 +141,87 @@ Atlas keptCells(std::span<const SampledMesh> kept, std::int32_t size, std::size_
                        std::clamp(double{s * p.v}, 0.0, double(size) - 0.5)};
         if (!std::isfinite(triangle[k].x) || !std::isfinite(triangle[k].y)) triangle[k] = {0, 0};
       }
-      const Footprint cells = footprintOf({triangle});
+      const CellImage cells = cellsOf({triangle});
       for (std::int32_t row = 0; row < cells.height; ++row) {
-        const Span span = cells.rows[static_cast<std::size_t>(row)];
-        if (span.first > span.last) continue;
-        for (std::int32_t x = span.first; x <= span.last; ++x) {
-          if (taken.lastTaken(row, x, x) < 0) ++takenCells;
+        for (const Span& span : cells.row(row)) {
+          for (std::int32_t x = span.first; x <= span.last; ++x) {
+            if (taken.lastTaken(row, x, x) < 0) ++takenCells;
+          }
+          taken.take(row, span.first, span.last);
         }
-        taken.take(row, span.first, span.last);
       }
     }
   }
   return taken;
 }
 
+// One chart at one density, in each of its four quarter turns: its cells,
+// and those widened by the padding.
+struct TurnedCells {
+  std::array<CellImage, 4> cells, wide;
+};
+
+TurnedCells turnedCells(const ChartSet& set, std::size_t c, double at, std::int32_t padding) {
+  TurnedCells turns;
+  turns.cells[0] = cellsOf(set.localTexels(c, at));
+  for (std::size_t k = 1; k < 4; ++k) turns.cells[k] = turned(turns.cells[k - 1]);
+  for (std::size_t k = 0; k < 4; ++k) turns.wide[k] = widened(turns.cells[k], padding);
+  return turns;
+}
+
 // Packs the charts by their shapes at density `at`, largest rectangle first,
-// clear of `taken`; false when one does not fit.
+// clear of `taken`; false when one does not fit. Each goes in the quarter
+// turn whose place is lowest, then leftmost.
 bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& byArea, const Atlas& taken,
-                const LayoutOptions& options, double at, std::vector<Placement>& out) {
+                const LayoutOptions& options, double at, std::size_t threads, std::vector<Placement>& out) {
   const std::int32_t size = options.size, padding = options.padding;
+  std::vector<TurnedCells> turns(set.count());
+  forEachInParallel(set.count(), threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, padding); });
   Atlas atlas = taken;
   out.assign(set.count(), {});
-  // Where the last small chart of each width and height went: cells are only
-  // ever taken, so the next one of that size starts looking there (many
-  // models have thousands of small charts alike).
-  std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> lastRowOfSize;
+  // Where the last small chart of each width, height and turn went: cells are
+  // only ever taken, so the next one alike starts looking there (many models
+  // have thousands of small charts alike).
+  std::map<std::array<std::int32_t, 3>, std::int32_t> lastRowOfSize;
   for (std::uint32_t c : byArea) {
-    const Footprint footprint = footprintOf(set.localTexels(c, at));
-    if (footprint.width > size - 2 * padding || footprint.height > size - 2 * padding) return false;
-    const bool small = footprint.width <= 64 && footprint.height <= 64;
-    std::int32_t& firstY = lastRowOfSize[{small ? footprint.width : 0, small ? footprint.height : 0}];
-    Placement spot;
-    if (!place(atlas, footprint, widened(footprint, padding), size, padding, small ? firstY : 0, spot)) return false;
-    firstY = spot.y;
-    for (std::int32_t row = 0; row < footprint.height; ++row) {
-      const Span span = footprint.rows[static_cast<std::size_t>(row)];
-      if (span.first <= span.last) atlas.take(spot.y + row, spot.x + span.first, spot.x + span.last);
+    std::array<PlaceCandidate, 4> candidates{};
+    std::array<std::int32_t, 4> unshared{};  // where large charts keep nothing
+    std::array<std::int32_t*, 4> lastRows{};
+    std::size_t count = 0;
+    for (std::int32_t k = 0; k < 4; ++k) {
+      const CellImage& cells = turns[c].cells[static_cast<std::size_t>(k)];
+      if (cells.width > size - 2 * padding || cells.height > size - 2 * padding) continue;
+      const bool small = cells.width <= 64 && cells.height <= 64;
+      lastRows[count] = small ? &lastRowOfSize[{cells.width, cells.height, k}] : &unshared[count];
+      candidates[count] = {&cells, &turns[c].wide[static_cast<std::size_t>(k)], k, *lastRows[count]};
+      ++count;
     }
-    out[c] = spot;
+    Placement best;
+    if (!place(atlas, std::span(candidates.data(), count), size, padding, best)) return false;
+    for (std::size_t k = 0; k < count; ++k) *lastRows[k] = candidates[k].firstY;
+    take(atlas, turns[c].cells[static_cast<std::size_t>(best.turns)], best);
+    out[c] = best;
   }
   return true;
+}
+
+// The chart's face corners in texels from its cell's origin, turned as placed.
+std::vector<Triangle2> placedTexels(const ChartSet& set, std::size_t c, double at, const Placement& placement) {
+  std::vector<Triangle2> local = set.localTexels(c, at);
+  CellImage cells = cellsOf(local);
+  for (std::int32_t k = 0; k < placement.turns; ++k) {
+    for (Triangle2& t : local) {
+      for (Vec2& p : t) p = turnedPoint(p, cells.height);
+    }
+    cells = turned(cells);
+  }
+  return local;
 }
 
 // The density and the places of the charts: from the rectangles' estimate by
 // the charts' shapes, up by steps while they fit, down by halves while they
 // do not (around kept layouts the estimate is too high), then bisection to
-// within 1.5 %; or the caller's density. 0 when nothing fits.
+// within 1 %; or the caller's density. 0 when nothing fits.
 double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const LayoutOptions& options,
                   const std::function<void(double)>& progress, std::vector<Placement>& placements) {
   std::vector<std::uint32_t> byArea(set.count());
@@ -188,7 +233,8 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
   std::size_t takenCells = 0;
   const Atlas taken = keptCells(kept, options.size, takenCells);
   if (options.texelsPerUnit > 0) {
-    return packShapes(set, byArea, taken, options, options.texelsPerUnit, placements) ? options.texelsPerUnit : 0.0;
+    return packShapes(set, byArea, taken, options, options.texelsPerUnit, set.threads, placements) ? options.texelsPerUnit
+                                                                                                      : 0.0;
   }
   const double estimate = rectangleDensity(set, options, progress);
   if (!(estimate > 0)) return 0;
@@ -196,13 +242,13 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
   const double freeShare = 1.0 - static_cast<double>(takenCells) / (size * size);
   std::vector<Placement> trial;
   return largestFittingDensity(
-      estimate * std::sqrt(std::max(freeShare, 1e-6)), 1.15, 1.015,
+      estimate * std::sqrt(std::max(freeShare, 1e-6)), 1.15, 1.01,
       [&](double at) {
-        if (!packShapes(set, byArea, taken, options, at, trial)) return false;
+        if (!packShapes(set, byArea, taken, options, at, set.threads, trial)) return false;
         placements.swap(trial);
         return true;
       },
-      [&](int step) { progress(0.75 + 0.15 * std::min(step, 12) / 12.0); });
+      [&](int step) { progress(0.75 + 0.15 * std::min(step, 10) / 10.0); });
 }
 
 // Lightmap points of every face's corners, from the charts' places; faces of
@@ -215,7 +261,7 @@ std::vector<std::array<LightmapPoint, 3>> lightmapPoints(const Faces& faces, con
   std::vector<std::array<LightmapPoint, 3>> points(faces.corners.size());
   double texelArea = 0;
   for (std::size_t c = 0; c < set.count(); ++c) {
-    const std::vector<Triangle2> local = set.localTexels(c, density);
+    const std::vector<Triangle2> local = placedTexels(set, c, density, placements[c]);
     for (std::uint32_t i = set.charts.faceStart[c]; i < set.charts.faceStart[c + 1]; ++i) {
       const std::uint32_t f = set.charts.faces[i];
       const Triangle2& t = local[i - set.charts.faceStart[c]];
@@ -302,7 +348,7 @@ void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
 Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh> kept, const LayoutOptions& options,
                 GeneratedLayout& layout) {
   const std::function<void(double)> progress = progressFor(options);
-  const Faces faces = collectFaces(meshes);
+  const Faces faces = collectFaces(meshes, threadsFor(options.threads));
   const ChartSet set = makeCharts(faces, options, progress);
   layout.charts = set.count();
   std::vector<Placement> placements;
@@ -313,8 +359,8 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
       lightmapPoints(faces, set, placements, density, options, layout.coveredShare);
   ChartCells cells;
   cells.placements = placements;
-  for (std::size_t c = 0; c < set.count(); ++c) cells.footprints.push_back(footprintOf(set.localTexels(c, density)));
-  layout.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, points);
+  for (std::size_t c = 0; c < set.count(); ++c) cells.images.push_back(cellsOf(placedTexels(set, c, density, placements[c])));
+  layout.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, set.threads, points);
   progress(0.97);
   countUnsampled(faces, set.charts, points, options.size, layout);
   handOut(meshes, set.charts, points, layout);

@@ -100,104 +100,205 @@ bool pack(const std::vector<ChartShape>& shapes, const std::vector<std::uint32_t
   return true;
 }
 
-// ---- Packing chart shapes -------------------------------------------------
-// Each chart, laid out at the density, covers cells of whole texels: per row
-// the span from its leftmost to its rightmost touched cell. The square keeps
-// which cells are taken; a chart goes to the lowest, then leftmost, place
-// where its spans widened by the padding (in every direction) meet no taken
-// cell, so that charts nest into the room other charts leave.
+namespace {
 
-// The cells a chart's triangles touch, in coordinates relative to its cell origin.
-Footprint footprintOf(const std::vector<Triangle2>& triangles) {
-  Footprint footprint;
+// Sorts the spans of one row and merges those that touch or overlap.
+void mergeRow(std::vector<Span>& row) {
+  std::sort(row.begin(), row.end(), [](Span a, Span b) { return a.first < b.first; });
+  std::size_t kept = 0;
+  for (const Span& span : row) {
+    if (kept > 0 && span.first <= row[kept - 1].last + 1) {
+      row[kept - 1].last = std::max(row[kept - 1].last, span.last);
+    } else {
+      row[kept++] = span;
+    }
+  }
+  row.resize(kept);
+}
+
+// An image from rows of spans, each row merged.
+CellImage imageOf(std::int32_t width, std::vector<std::vector<Span>>& rows) {
+  CellImage image;
+  image.width = width;
+  image.height = static_cast<std::int32_t>(rows.size());
+  image.rowStart.reserve(rows.size() + 1);
+  image.rowStart.push_back(0);
+  for (std::vector<Span>& row : rows) {
+    mergeRow(row);
+    image.spans.insert(image.spans.end(), row.begin(), row.end());
+    image.rowStart.push_back(static_cast<std::uint32_t>(image.spans.size()));
+  }
+  return image;
+}
+
+// The triangle's extent in x within the slab row <= y <= row + 1; empty
+// (first > last) when it does not reach the slab.
+Span extentInRow(const Triangle2& t, std::int32_t row) {
+  const double bottom = row, top = row + 1.0;
+  double x0 = INFINITY, x1 = -INFINITY;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const Vec2 a = t[k], b = t[(k + 1) % 3];
+    if (a.y >= bottom && a.y <= top) x0 = std::min(x0, a.x), x1 = std::max(x1, a.x);
+    for (const double line : {bottom, top}) {
+      if ((a.y - line) * (b.y - line) < 0) {
+        const double x = a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
+        x0 = std::min(x0, x), x1 = std::max(x1, x);
+      }
+    }
+  }
+  if (!(x0 <= x1)) return {1, 0};
+  return {static_cast<std::int32_t>(std::floor(x0)), static_cast<std::int32_t>(std::floor(x1))};
+}
+
+}  // namespace
+
+CellImage cellsOf(const std::vector<Triangle2>& triangles) {
   double maxX = 0, maxY = 0;
   for (const Triangle2& t : triangles) {
     for (const Vec2& p : t) maxX = std::max(maxX, p.x), maxY = std::max(maxY, p.y);
   }
-  footprint.width = static_cast<std::int32_t>(std::floor(maxX)) + 1;
-  footprint.height = static_cast<std::int32_t>(std::floor(maxY)) + 1;
-  footprint.rows.assign(static_cast<std::size_t>(footprint.height), Span{footprint.width, -1});
+  const auto width = static_cast<std::int32_t>(std::floor(maxX)) + 1;
+  const auto height = static_cast<std::int32_t>(std::floor(maxY)) + 1;
+  std::vector<std::vector<Span>> rows(static_cast<std::size_t>(height));
   for (const Triangle2& t : triangles) {
     const double low = std::min({t[0].y, t[1].y, t[2].y}), high = std::max({t[0].y, t[1].y, t[2].y});
-    const auto firstRow = static_cast<std::int32_t>(std::floor(low));
-    const auto lastRow = std::min(static_cast<std::int32_t>(std::floor(high)), footprint.height - 1);
-    for (std::int32_t row = std::max(firstRow, 0); row <= lastRow; ++row) {
-      // The triangle's extent within the slab row <= y <= row + 1.
-      const double bottom = row, top = row + 1.0;
-      double x0 = INFINITY, x1 = -INFINITY;
-      for (std::size_t k = 0; k < 3; ++k) {
-        const Vec2 a = t[k], b = t[(k + 1) % 3];
-        if (a.y >= bottom && a.y <= top) x0 = std::min(x0, a.x), x1 = std::max(x1, a.x);
-        for (const double line : {bottom, top}) {
-          if ((a.y - line) * (b.y - line) < 0) {
-            const double x = a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
-            x0 = std::min(x0, x), x1 = std::max(x1, x);
-          }
+    const auto firstRow = std::max(static_cast<std::int32_t>(std::floor(low)), 0);
+    const auto lastRow = std::min(static_cast<std::int32_t>(std::floor(high)), height - 1);
+    for (std::int32_t row = firstRow; row <= lastRow; ++row) {
+      Span span = extentInRow(t, row);
+      if (span.first > span.last) continue;
+      span = {std::max(span.first, 0), std::min(span.last, width - 1)};
+      std::vector<Span>& spans = rows[static_cast<std::size_t>(row)];
+      // Neighbouring faces mostly extend the last span: merged at once.
+      if (!spans.empty() && span.first <= spans.back().last + 1 && span.last >= spans.back().first - 1) {
+        spans.back() = {std::min(spans.back().first, span.first), std::max(spans.back().last, span.last)};
+      } else {
+        spans.push_back(span);
+      }
+    }
+  }
+  return imageOf(width, rows);
+}
+
+CellImage widened(const CellImage& image, std::int32_t padding) {
+  std::vector<std::vector<Span>> rows(static_cast<std::size_t>(image.height + 2 * padding));
+  for (std::int32_t row = 0; row < image.height; ++row) {
+    for (const Span& span : image.row(row)) {
+      for (std::int32_t r = row; r <= row + 2 * padding; ++r) {
+        rows[static_cast<std::size_t>(r)].push_back({span.first, span.last + 2 * padding});
+      }
+    }
+  }
+  return imageOf(image.width + 2 * padding, rows);
+}
+
+CellImage turned(const CellImage& image) {
+  // Turned, row x of the result holds the cells of column x, from the top row down.
+  std::vector<std::vector<Span>> rows(static_cast<std::size_t>(image.width));
+  for (std::int32_t y = 0; y < image.height; ++y) {
+    const std::int32_t column = image.height - 1 - y;
+    for (const Span& span : image.row(y)) {
+      for (std::int32_t x = span.first; x <= span.last; ++x) {
+        std::vector<Span>& row = rows[static_cast<std::size_t>(x)];
+        if (!row.empty() && row.back().first == column + 1) {
+          row.back().first = column;
+        } else {
+          row.push_back({column, column});
         }
       }
-      if (!(x0 <= x1)) continue;
-      Span& span = footprint.rows[static_cast<std::size_t>(row)];
-      span.first = std::min(span.first, std::max(static_cast<std::int32_t>(std::floor(x0)), 0));
-      span.last = std::max(span.last, std::min(static_cast<std::int32_t>(std::floor(x1)), footprint.width - 1));
     }
   }
-  return footprint;
+  return imageOf(image.height, rows);
 }
 
-// The footprint widened by `padding` cells every way: rows -padding to height + padding - 1.
-std::vector<Span> widened(const Footprint& footprint, std::int32_t padding) {
-  std::vector<Span> rows(static_cast<std::size_t>(footprint.height + 2 * padding), Span{INT32_MAX, INT32_MIN});
-  for (std::int32_t row = 0; row < footprint.height; ++row) {
-    const Span span = footprint.rows[static_cast<std::size_t>(row)];
-    if (span.first > span.last) continue;
-    for (std::int32_t r = row; r <= row + 2 * padding; ++r) {
-      Span& wide = rows[static_cast<std::size_t>(r)];
-      wide.first = std::min(wide.first, span.first - padding);
-      wide.last = std::max(wide.last, span.last + padding);
+Vec2 turnedPoint(Vec2 p, std::int32_t height) { return {height - p.y, p.x}; }
+
+bool withinImage(const CellImage& inner, const CellImage& outer) {
+  if (inner.height > outer.height) return false;
+  for (std::int32_t row = 0; row < inner.height; ++row) {
+    const std::span<const Span> allowed = outer.row(row);
+    for (const Span& span : inner.row(row)) {
+      const bool contained = std::any_of(allowed.begin(), allowed.end(), [&](const Span& a) {
+        return a.first <= span.first && span.last <= a.last;
+      });
+      if (!contained) return false;
     }
   }
-  return rows;
+  return true;
 }
 
-// The lowest, then leftmost, place for the footprint with its widened rows
-// clear of taken cells, its own cells `padding` from the square's edges.
-bool place(const Atlas& atlas, const Footprint& footprint, const std::vector<Span>& wide, std::int32_t size,
-           std::int32_t padding, std::int32_t firstY, Placement& placement) {
-  const std::int32_t lastX = size - padding - footprint.width, lastY = size - padding - footprint.height;
-  std::size_t blocking = 0;  // the widened row that blocked last: tried first
-  for (std::int32_t y = std::max(firstY, padding); y <= lastY; ++y) {
-    // Rows without a free run as long as the chart's: no place on this line.
-    bool roomy = true;
-    for (std::size_t r = 0; r < wide.size() && roomy; ++r) {
-      const std::int32_t row = y - padding + static_cast<std::int32_t>(r);
-      const Span span = wide[r];
-      // Widened spans lie within the square wherever the chart itself does.
-      roomy = span.first > span.last || atlas.longestFree(row) >= span.last - span.first + 1;
+namespace {
+
+// The leftmost x at which the cells fit with their lowest row on row y, or
+// -1. `blocking`: the widened row that blocked last, tried first.
+std::int32_t leftmostOnRow(const Atlas& atlas, const CellImage& cells, const CellImage& wide, std::int32_t size,
+                           std::int32_t padding, std::int32_t y, std::int32_t& blocking) {
+  const std::int32_t lastX = size - padding - cells.width;
+  // A row without a free run as long as a span: no place on this line.
+  for (std::int32_t r = 0; r < wide.height; ++r) {
+    for (const Span& span : wide.row(r)) {
+      if (atlas.longestFree(y - padding + r) < span.last - span.first + 1) return -1;
     }
-    if (!roomy) continue;
-    std::int32_t x = padding;
-    while (x <= lastX) {
-      bool clear = true;
-      for (std::size_t i = 0; i < wide.size(); ++i) {
-        const std::size_t r = (blocking + i) % wide.size();
-        const Span span = wide[r];
-        if (span.first > span.last) continue;
-        const std::int32_t row = y - padding + static_cast<std::int32_t>(r);
-        const std::int32_t taken = atlas.lastTaken(row, x + span.first, x + span.last);
+  }
+  std::int32_t x = padding;
+  while (x <= lastX) {
+    bool clear = true;
+    for (std::int32_t i = 0; i < wide.height && clear; ++i) {
+      const std::int32_t r = (blocking + i) % wide.height;
+      const std::int32_t row = y - padding + r;
+      for (const Span& span : wide.row(r)) {
+        // Widened spans start `padding` cells left of the cells.
+        const std::int32_t offset = span.first - padding;
+        const std::int32_t taken = atlas.lastTaken(row, x + offset, x + span.last - padding);
         if (taken >= 0) {
-          x = taken - span.first + 1;
+          // No place before this span's next room in this row will do.
+          const std::int32_t room = atlas.firstFit(row, taken + 1, span.last - span.first + 1, lastX + offset);
+          x = room < 0 ? lastX + 1 : room - offset;
           blocking = r;
           clear = false;
           break;
         }
       }
-      if (clear) {
-        placement = {x, y};
-        return true;
+    }
+    if (clear) return x;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
+           Placement& placement) {
+  std::int32_t y = size;
+  for (const PlaceCandidate& candidate : candidates) y = std::min(y, std::max(candidate.firstY, padding));
+  std::vector<std::int32_t> blocking(candidates.size(), 0);
+  for (bool any = true; any; ++y) {
+    any = false;
+    bool found = false;
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      const PlaceCandidate& candidate = candidates[k];
+      if (y > size - padding - candidate.cells->height) continue;
+      any = true;
+      if (y < candidate.firstY) continue;
+      const std::int32_t x = leftmostOnRow(atlas, *candidate.cells, *candidate.wide, size, padding, y, blocking[k]);
+      if (x >= 0 && (!found || x < placement.x)) {
+        placement = {x, y, candidate.turns};
+        found = true;
       }
+    }
+    if (found) {
+      // None fits lower: each may start looking here next time.
+      for (PlaceCandidate& candidate : candidates) candidate.firstY = std::max(candidate.firstY, y);
+      return true;
     }
   }
   return false;
+}
+
+void take(Atlas& atlas, const CellImage& cells, const Placement& placement) {
+  for (std::int32_t row = 0; row < cells.height; ++row) {
+    for (const Span& span : cells.row(row)) atlas.take(placement.y + row, placement.x + span.first, placement.x + span.last);
+  }
 }
 
 // A float u with size x u exactly `texel` in single precision, as the sampler

@@ -1,13 +1,15 @@
 #pragma once
 // Packing the charts into the square: first their rectangles on a skyline
 // (an estimate of the density), then their shapes cell by cell. Each chart,
-// laid out at the density, covers cells of whole texels; the square keeps
-// which cells are taken, and a chart goes to the lowest, then leftmost, place
-// where its cells widened by the padding (in every direction) meet no taken
-// cell, so that charts nest into the room other charts leave.
+// laid out at the density, covers cells of whole texels, row by row, with its
+// holes and hollows; the square keeps which cells are taken, and a chart goes,
+// in whichever of its four quarter turns does best, to the lowest, then
+// leftmost, place where its cells widened by the padding (in every direction)
+// meet no taken cell, so that charts nest into the room other charts leave.
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "uv/chart_shapes.h"
@@ -15,16 +17,24 @@
 namespace lumivex::uv {
 
 struct Placement {
-  std::int32_t x = 0, y = 0;  // texel where the chart's rectangle starts
+  std::int32_t x = 0, y = 0;  // texel where the chart's cells start
+  std::int32_t turns = 0;     // quarter turns counter-clockwise, 0 to 3, applied before moving
 };
 
 struct Span {
   std::int32_t first, last;  // cells; empty when first > last
 };
 
-struct Footprint {
-  std::int32_t width = 0, height = 0;  // cells
-  std::vector<Span> rows;              // per row of cells, from the chart's bottom
+// Cells of a chart, row by row from its bottom: each row any number of
+// spans, in order, apart from each other.
+struct CellImage {
+  std::int32_t width = 0, height = 0;
+  std::vector<std::uint32_t> rowStart;  // height + 1 entries: row r's spans are [rowStart[r], rowStart[r + 1])
+  std::vector<Span> spans;
+
+  std::span<const Span> row(std::int32_t r) const {
+    return {spans.data() + rowStart[static_cast<std::size_t>(r)], spans.data() + rowStart[static_cast<std::size_t>(r) + 1]};
+  }
 };
 
 class Atlas {
@@ -48,6 +58,17 @@ class Atlas {
       if (w == last / 64 && last % 64 != 63) word &= (std::uint64_t{1} << (last % 64 + 1)) - 1;
       if (w == first / 64) word &= ~std::uint64_t{0} << (first % 64);
       if (word != 0) return w * 64 + 63 - std::countl_zero(word);
+    }
+    return -1;
+  }
+  // The first x from `from` on with cells x to x + length - 1 of `row` all
+  // free (past the square's edge counts as free), or -1 when there is none
+  // before `limit`.
+  std::int32_t firstFit(std::int32_t row, std::int32_t from, std::int32_t length, std::int32_t limit) const {
+    while (from <= limit) {
+      const std::int32_t taken = lastTaken(row, from, from + length - 1);
+      if (taken < 0) return from;
+      from = taken + 1;
     }
     return -1;
   }
@@ -85,16 +106,41 @@ bool isTiny(const ChartShape& shape, double density);
 bool pack(const std::vector<ChartShape>& shapes, const std::vector<std::uint32_t>& order, double density,
           std::int32_t size, std::int32_t padding, std::vector<Placement>& placements);
 
-// The cells a chart's triangles touch, in coordinates relative to its cell origin.
-Footprint footprintOf(const std::vector<Triangle2>& triangles);
+// The cells a chart's triangles touch (any part of a cell, its border
+// included), in coordinates relative to its cell origin.
+CellImage cellsOf(const std::vector<Triangle2>& triangles);
 
-// The footprint widened by `padding` cells every way: rows -padding to height + padding - 1.
-std::vector<Span> widened(const Footprint& footprint, std::int32_t padding);
+// The image widened by `padding` cells every way (a cell within `padding`
+// cells of one of the image's, across or diagonally): row r and column c of
+// the result are row r - padding and column c - padding of the image.
+CellImage widened(const CellImage& image, std::int32_t padding);
 
-// The lowest, then leftmost, place for the footprint with its widened rows
-// clear of taken cells, its own cells `padding` from the square's edges.
-bool place(const Atlas& atlas, const Footprint& footprint, const std::vector<Span>& wide, std::int32_t size,
-           std::int32_t padding, std::int32_t firstY, Placement& placement);
+// The image turned a quarter counter-clockwise: cell (x, y) goes to
+// (height - 1 - y, x). A chart's points go likewise: (x, y) to (height - y, x).
+CellImage turned(const CellImage& image);
+Vec2 turnedPoint(Vec2 p, std::int32_t height);
+
+// True when every cell of `inner` is one of `outer`'s (rows aligned).
+bool withinImage(const CellImage& inner, const CellImage& outer);
+
+// One way to place a chart: its cells in one quarter turn, widened by the
+// padding, and the row to start looking from (no lower place is free).
+struct PlaceCandidate {
+  const CellImage* cells;
+  const CellImage* wide;
+  std::int32_t turns;
+  std::int32_t firstY;
+};
+
+// The lowest, then leftmost, place among the candidates (ties to the fewer
+// turns) where the cells' widened image meets no taken cell and the cells
+// themselves lie `padding` from the square's edges; the candidates' firstY
+// are raised to the row found, below which none fits.
+bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
+           Placement& placement);
+
+// Marks the cells taken at their place.
+void take(Atlas& atlas, const CellImage& cells, const Placement& placement);
 
 // A float u with size x u exactly `texel` in single precision, as the sampler
 // forms it, where there is one near texel / size; otherwise the nearest.

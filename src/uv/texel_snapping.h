@@ -16,17 +16,19 @@
 
 namespace lumivex::uv {
 
-// Where each chart sits: the cells it may cover (its footprint from its
-// placement), which keep the padding to every other chart.
+// Where each chart sits: the cells it may cover (its image, turned as placed,
+// from its place), which keep the padding to every other chart.
 struct ChartCells {
-  std::vector<Footprint> footprints;
+  std::vector<CellImage> images;
   std::vector<Placement> placements;
 };
 
 // Moves vertices of faces that hold no texel corner onto texel corners
 // where that is sound; `points` are the lightmap points of every face's
 // corners (faces of no chart are left alone). Returns the vertices moved.
+// Charts are snapped side by side on `threads` threads; the result is the same
+// for any number.
 std::size_t snapToTexelCorners(const Faces& faces, const Charts& charts, std::int32_t size, const ChartCells& cells,
-                               std::vector<std::array<LightmapPoint, 3>>& points);
+                               std::size_t threads, std::vector<std::array<LightmapPoint, 3>>& points);
 
 }  // namespace lumivex::uv
