@@ -11,27 +11,20 @@
 #include <lumivex/layout.h>
 
 #include "layout/texel_corners.h"
+#include "math/orientation.h"
 #include "sampling/rasteriser.h"
+#include "support/plain_layout_count.h"
 
 namespace lumivex {
 namespace {
 
 __extension__ typedef __int128 Int;
 
-// One mesh of a layout under test: records and three indices per triangle.
-struct LayoutMesh {
-  std::string name;
-  const std::vector<Vertex>* vertices = nullptr;
-  const std::vector<std::uint32_t>* triangles = nullptr;
-};
-
-// What the plain count below finds, in the report's terms.
-struct PlainReport {
-  std::int32_t size = 0;
-  LayoutCounts total;
-  std::vector<LayoutCounts> meshes;
-  std::int32_t sizeSamplingAll = 0;
-};
+using testing::countPlainly;
+using testing::fixedShift;
+using testing::LayoutMesh;
+using testing::PlainReport;
+using testing::Window;
 
 LayoutReport checkLayoutOf(const std::vector<LayoutMesh>& meshes, std::int32_t size) {
   std::vector<MeshArrays> arrays;
@@ -49,156 +42,6 @@ LayoutReport checkLayoutOf(const std::vector<LayoutMesh>& meshes, std::int32_t s
 std::array<LightmapPoint, 3> uvsOf(const std::array<const Vertex*, 3>& v) {
   return {LightmapPoint{v[0]->lightmapU, v[0]->lightmapV}, LightmapPoint{v[1]->lightmapU, v[1]->lightmapV},
           LightmapPoint{v[2]->lightmapU, v[2]->lightmapV}};
-}
-
-// Texel-space coordinates at `size`, as the sampler forms them, in units of
-// 2^-shift: by default 2^-54, exact for every coordinate the random layouts
-// make (none is nearer to zero than 2^-31 unless it is zero, none is beyond
-// 2^7); products of differences stay within 128 bits while coordinates times
-// 2^shift stay below 2^62.
-int fixedShift = 54;
-
-struct FixedPoint {
-  Int x, y;
-};
-
-FixedPoint fixedPoint(const Vertex& vertex, std::int32_t size) {
-  const float s = static_cast<float>(size);
-  const double x = std::ldexp(static_cast<double>(s * vertex.lightmapU), fixedShift);
-  const double y = std::ldexp(static_cast<double>(s * vertex.lightmapV), fixedShift);
-  EXPECT_EQ(x, std::trunc(x));
-  EXPECT_EQ(y, std::trunc(y));
-  EXPECT_LT(std::fabs(x), 0x1p62);
-  EXPECT_LT(std::fabs(y), 0x1p62);
-  return {static_cast<Int>(static_cast<std::int64_t>(x)), static_cast<Int>(static_cast<std::int64_t>(y))};
-}
-
-int side(FixedPoint a, FixedPoint b, FixedPoint p) {
-  const Int d = (a.x - p.x) * (b.y - p.y) - (a.y - p.y) * (b.x - p.x);
-  return d > 0 ? 1 : d < 0 ? -1 : 0;
-}
-
-// 0: outside; 1: on an edge; 2: strictly inside.
-int where(const std::array<FixedPoint, 3>& t, int turn, std::int32_t col, std::int32_t row) {
-  const FixedPoint p = {Int(col) << fixedShift, Int(row) << fixedShift};
-  const int s0 = side(t[0], t[1], p) * turn, s1 = side(t[1], t[2], p) * turn, s2 = side(t[2], t[0], p) * turn;
-  if (s0 < 0 || s1 < 0 || s2 < 0) return 0;
-  return s0 > 0 && s1 > 0 && s2 > 0 ? 2 : 1;
-}
-
-struct Plain {
-  std::vector<std::array<FixedPoint, 3>> corners;
-  std::vector<int> turn;
-};
-
-bool holdsACornerPlainly(const std::array<const Vertex*, 3>& v, std::int32_t size) {
-  const std::array<FixedPoint, 3> t = {fixedPoint(*v[0], size), fixedPoint(*v[1], size), fixedPoint(*v[2], size)};
-  const int turn = side(t[0], t[1], t[2]);
-  if (turn == 0) return false;
-  for (std::int32_t row = 0; row < size; ++row) {
-    for (std::int32_t col = 0; col < size; ++col) {
-      if (where(t, turn, col, row) > 0) return true;
-    }
-  }
-  return false;
-}
-
-// The model-space area of a triangle, by Heron's formula in long double.
-double plainArea(const std::array<const Vertex*, 3>& v) {
-  auto distance = [](const Vector3& a, const Vector3& b) {
-    const long double dx = (long double)b.x - a.x, dy = (long double)b.y - a.y, dz = (long double)b.z - a.z;
-    return std::sqrt(dx * dx + dy * dy + dz * dz);
-  };
-  const long double a = distance(v[0]->position, v[1]->position), b = distance(v[1]->position, v[2]->position),
-                    c = distance(v[2]->position, v[0]->position), s = (a + b + c) / 2;
-  return static_cast<double>(std::sqrt(std::max(0.0L, s * (s - a) * (s - b) * (s - c))));
-}
-
-// Every corner of the window (the whole grid by default) against every
-// triangle; all triangles must lie within the window's corners.
-struct Window {
-  std::int32_t firstCol = 0, firstRow = 0, cols = 0, rows = 0;  // 0: to the grid's end
-};
-
-PlainReport countPlainly(const std::vector<LayoutMesh>& meshes, std::int32_t size, std::int32_t largestSizeTried,
-                         Window window = {}) {
-  PlainReport report;
-  report.size = size;
-  if (window.cols == 0) window.cols = size - window.firstCol;
-  if (window.rows == 0) window.rows = size - window.firstRow;
-  const auto texels = static_cast<std::size_t>(window.cols) * static_cast<std::size_t>(window.rows);
-  std::vector<int> strictly(texels, 0);
-  std::vector<char> held(texels, 0);
-  std::vector<std::vector<char>> meshStrictly(meshes.size(), std::vector<char>(texels, 0));
-  std::vector<std::array<const Vertex*, 3>> unsampled;
-  for (std::size_t m = 0; m < meshes.size(); ++m) {
-    LayoutCounts& layout = report.meshes.emplace_back();
-    const auto& vertices = *meshes[m].vertices;
-    const auto& indices = *meshes[m].triangles;
-    for (std::size_t i = 0; i + 2 < indices.size(); i += 3) {
-      const std::array<const Vertex*, 3> v = {&vertices[indices[i]], &vertices[indices[i + 1]],
-                                              &vertices[indices[i + 2]]};
-      ++layout.triangles;
-      layout.surfaceArea += plainArea(v);
-      for (const Vertex* corner : v) {
-        if (!(corner->lightmapU >= 0 && corner->lightmapU <= 1 && corner->lightmapV >= 0 && corner->lightmapV <= 1)) {
-          ++layout.outside;
-          break;
-        }
-      }
-      const std::array<FixedPoint, 3> t = {fixedPoint(*v[0], size), fixedPoint(*v[1], size),
-                                           fixedPoint(*v[2], size)};
-      const int turn = side(t[0], t[1], t[2]);
-      if (turn == 0 || isDegenerateInLightmap(*v[0], *v[1], *v[2], size)) {
-        ++layout.zeroArea;
-        continue;
-      }
-      bool any = false;
-      for (std::int32_t row = 0; row < window.rows; ++row) {
-        for (std::int32_t col = 0; col < window.cols; ++col) {
-          const int w = where(t, turn, window.firstCol + col, window.firstRow + row);
-          any = any || w > 0;
-          if (w > 0) held[static_cast<std::size_t>(row * window.cols + col)] = 1;
-          if (w == 2) {
-            ++strictly[static_cast<std::size_t>(row * window.cols + col)];
-            meshStrictly[m][static_cast<std::size_t>(row * window.cols + col)] = 1;
-          }
-        }
-      }
-      if (!any) {
-        ++layout.unsampled;
-        layout.unsampledArea += plainArea(v);
-        unsampled.push_back(v);
-      }
-    }
-  }
-  for (std::size_t texel = 0; texel < texels; ++texel) {
-    if (strictly[texel] < 2) continue;
-    ++report.total.overlappedTexels;
-    for (std::size_t m = 0; m < meshes.size(); ++m) report.meshes[m].overlappedTexels += meshStrictly[m][texel];
-  }
-  report.total.coveredTexels = static_cast<std::size_t>(std::count(held.begin(), held.end(), 1));
-  for (const LayoutCounts& mesh : report.meshes) {
-    report.total.triangles += mesh.triangles;
-    report.total.outside += mesh.outside;
-    report.total.zeroArea += mesh.zeroArea;
-    report.total.unsampled += mesh.unsampled;
-    report.total.surfaceArea += mesh.surfaceArea;
-    report.total.unsampledArea += mesh.unsampledArea;
-  }
-  report.sizeSamplingAll = size;
-  if (!unsampled.empty()) {
-    report.sizeSamplingAll = 0;
-    for (std::int32_t tried = 1; tried <= largestSizeTried; tried *= 2) {
-      bool all = true;
-      for (const auto& v : unsampled) all = all && holdsACornerPlainly(v, tried);
-      if (all) {
-        report.sizeSamplingAll = tried;
-        break;
-      }
-    }
-  }
-  return report;
 }
 
 // Texel-space coordinates at size 16 for the random layouts: whole numbers
@@ -327,6 +170,37 @@ TEST(LayoutCheck, MatchesAPlainCountOnRandomLayouts) {
       }
     }
   }
+}
+
+// The orientation of points whose coordinates are floats, against the sign
+// of the same determinant in 128-bit integers, on points in a line or a
+// rounding error off it (where the quick estimate cannot decide).
+TEST(Orientation, MatchesAnExactDeterminantOnNearlyCollinearPoints) {
+  std::mt19937 random(99);
+  std::uniform_real_distribution<float> anywhere(1.0f, 120.0f);
+  std::uniform_int_distribution<int> eighths(8, 900), step(-40, 40), nudge(-3, 3);
+  std::uniform_real_distribution<double> along(-1.0, 2.0);
+  const double halves[] = {-1.0, 0.5, 1.5, 2.0};
+  const auto fixed = [](float v) { return static_cast<Int>(static_cast<std::int64_t>(std::ldexp(double{v}, 40))); };
+  std::size_t collinear = 0;
+  for (int trial = 0; trial < 200000; ++trial) {
+    // Half the points on a lattice, where the line's points are exact floats.
+    const bool lattice = trial % 2 == 0;
+    const Point2 a = lattice ? Point2{eighths(random) / 8.0, eighths(random) / 8.0} : Point2{anywhere(random), anywhere(random)};
+    const Point2 b = lattice ? Point2{a.x + step(random) / 8.0, a.y + step(random) / 8.0}
+                             : Point2{anywhere(random), anywhere(random)};
+    const double t = lattice ? halves[trial / 2 % 4] : along(random);
+    float px = static_cast<float>(a.x + t * (b.x - a.x)), py = static_cast<float>(a.y + t * (b.y - a.y));
+    for (int k = nudge(random); k != 0; k += k > 0 ? -1 : 1) px = std::nextafter(px, k > 0 ? 200.0f : 0.0f);
+    if (px < 1.0f || py < 1.0f) continue;
+    const Point2 p = {px, py};
+    const Int d = (fixed(static_cast<float>(a.x)) - fixed(px)) * (fixed(static_cast<float>(b.y)) - fixed(py)) -
+                  (fixed(static_cast<float>(a.y)) - fixed(py)) * (fixed(static_cast<float>(b.x)) - fixed(px));
+    const int expected = d > 0 ? 1 : d < 0 ? -1 : 0;
+    collinear += expected == 0 ? 1 : 0;
+    ASSERT_EQ(orientation(a, b, p), expected) << trial;
+  }
+  EXPECT_GT(collinear, 100u) << "points exactly in a line were tried";
 }
 
 // Above 4096 the check works a band of rows at a time (2048 rows at 8192):

@@ -1,6 +1,8 @@
-// Generated lightmap layouts judged by the layout check: named meshes built
-// here get layouts with no overlap, nothing outside [0, 1], every face
-// sampled, and the padding kept between charts and from the border.
+// Generated lightmap layouts judged three ways: by the layout check, by a
+// plain count of every texel corner in 128-bit integers, and by the sampler
+// itself. Named meshes built here get layouts with no overlap, nothing outside
+// [0, 1], every face sampled, and the padding kept between charts and from
+// the border, at every padding, the same for any number of threads.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,12 @@
 #include <map>
 
 #include <lumivex/layout.h>
+
+#include <random>
+
+#include "sampling/rasteriser.h"
+#include "support/plain_layout_count.h"
+#include "uv/packing.h"
 
 namespace lumivex {
 namespace {
@@ -136,11 +144,82 @@ TestMesh finelyDividedTube() {
   });
 }
 
+// A chart under two texels across: a cube with a far smaller triangle apart.
+TestMesh cubeAndSpeck() {
+  TestMesh mesh = cube();
+  MeshBuilder speck;
+  speck.mesh = mesh;
+  speck.triangle(speck.vertex(3, 3, 3), speck.vertex(3.002, 3, 3), speck.vertex(3, 3.002, 3));
+  return speck.mesh;
+}
+
+// A plane with a cluster of points inside and one on its border: faces far
+// under a texel, whose inner and outline vertices are moved onto corners.
+TestMesh clusteredPoints() {
+  MeshBuilder b;
+  const int n = 6;
+  for (int j = 0; j <= n; ++j) {
+    for (int i = 0; i <= n; ++i) {
+      // Column 3 of rows 2 and 3, and row 0 at column 5, crowd their neighbours.
+      double x = i, y = j;
+      if (i == 3 && (j == 2 || j == 3)) x = 2.02, y = j - 0.01 * (j - 2);
+      if (j == 0 && i == 5) x = 4.03;
+      b.vertex(x, y, 0);
+    }
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      const auto at = [&](int x, int y) { return static_cast<std::uint32_t>(y * (n + 1) + x); };
+      b.quad(at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+  return b.mesh;
+}
+
+// A fan of slivers, each tens of times longer than wide, beside a large
+// face: the chart's first face, its cells far larger than the slivers.
+TestMesh sliverFan() {
+  MeshBuilder b;
+  const std::uint32_t centre = b.vertex(0, 0, 0);
+  std::uint32_t previous = b.vertex(100, 0, 0);
+  for (int k = 1; k <= 40; ++k) {
+    const double angle = 0.02 * k;
+    const std::uint32_t next = b.vertex(100 * std::cos(angle), 100 * std::sin(angle), 0);
+    b.triangle(centre, previous, next);
+    previous = next;
+  }
+  b.triangle(centre, b.vertex(0, -150, 0), b.vertex(150, -150, 0));
+  b.triangle(centre, b.vertex(150, -150, 0), b.vertex(100, 0, 0));
+  return b.mesh;
+}
+
+// A tube whose faces come out half a texel to a texel across and many
+// texels long: they miss corners together unless the chart climbs.
+TestMesh halfTexelTube() {
+  return grid(48, 1, true, [](double s, double t) {
+    return std::array<double, 3>{40 * t, 1.5 * std::cos(2 * kPi * s), 1.5 * std::sin(2 * kPi * s)};
+  });
+}
+
+// Random height fields: bumps of every size on a grid of n x n quads.
+TestMesh heightField(std::uint32_t seed, int n) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> bump(-0.4, 0.4);
+  std::vector<double> heights(static_cast<std::size_t>((n + 1) * (n + 1)));
+  for (double& h : heights) h = bump(random);
+  return grid(n, n, false, [&](double s, double t) {
+    const auto i = static_cast<std::size_t>(std::lround(n * s)), j = static_cast<std::size_t>(std::lround(n * t));
+    return std::array<double, 3>{4 * s, 4 * t, heights[j * static_cast<std::size_t>(n + 1) + i]};
+  });
+}
+
 struct GenerationCase {
   const char* label;
   std::function<TestMesh()> make;
   std::size_t zeroArea;  // faces of no area in the model
   double leastCoverage = 0.3;  // of the square, by the charts
+  std::size_t leastSnapped = 0;  // vertices moved onto texel corners
+  bool fine = false;  // every face is sampled at small odd sizes too
 };
 
 void PrintTo(const GenerationCase& c, std::ostream* os) { *os << c.label; }
@@ -190,14 +269,29 @@ double smallestGapBetweenCharts(const TestMesh& mesh, std::int32_t size) {
 
 class GeneratedLayouts : public ::testing::TestWithParam<GenerationCase> {};
 
+// Every face the plain count finds a corner in gets one from the sampler's
+// own test, and no other face does.
+void expectTheSamplerAgrees(const TestMesh& mesh, const std::vector<char>& holdsCorner, std::int32_t size) {
+  for (std::size_t t = 0; t < holdsCorner.size(); ++t) {
+    const Vertex* v[3] = {&mesh.vertices[mesh.triangles[3 * t]], &mesh.vertices[mesh.triangles[3 * t + 1]],
+                          &mesh.vertices[mesh.triangles[3 * t + 2]]};
+    bool visited = false;
+    forEachCoveredTexel(*v[0], *v[1], *v[2], size, [&](std::int32_t, std::int32_t) { visited = true; });
+    EXPECT_EQ(visited, holdsCorner[t] != 0) << "face " << t;
+  }
+}
+
 TEST_P(GeneratedLayouts, PassTheLayoutCheckWithThePaddingKept) {
   const GenerationCase& c = GetParam();
-  for (const std::int32_t size : {128, 200}) {
-    SCOPED_TRACE("size " + std::to_string(size));
+  std::vector<std::pair<std::int32_t, std::int32_t>> runs = {{128, 0}, {200, 2}, {128, 1}, {200, 5}};
+  if (c.fine) runs.insert(runs.end(), {{41, 1}, {97, 2}});
+  for (const auto& [size, padding] : runs) {
+    SCOPED_TRACE("size " + std::to_string(size) + ", padding " + std::to_string(padding));
     TestMesh mesh = c.make();
     const std::size_t faces = mesh.triangles.size() / 3;
     LayoutOptions options;
     options.size = size;
+    options.padding = padding;
     GeneratedLayout result;
     ASSERT_TRUE(layOut({&mesh}, options, result));
     ASSERT_EQ(mesh.triangles.size(), 3 * faces);
@@ -207,27 +301,99 @@ TEST_P(GeneratedLayouts, PassTheLayoutCheckWithThePaddingKept) {
     EXPECT_EQ(report.total.outside, 0u);
     EXPECT_EQ(report.total.zeroArea, c.zeroArea);
     EXPECT_EQ(report.total.unsampled, 0u);
+    EXPECT_EQ(result.unsampledTriangles, report.total.unsampled);
+    // The plain count agrees, and the sampler with it (coordinates from the
+    // padding up are exact in the plain count's fixed point).
+    if (padding > 0) {
+      testing::fixedShift = 40;
+      const testing::PlainReport plain = testing::countPlainly({{"m", &mesh.vertices, &mesh.triangles}}, size, size);
+      testing::fixedShift = 54;
+      EXPECT_EQ(plain.total.overlappedTexels, 0u);
+      EXPECT_EQ(plain.total.unsampled, 0u);
+      EXPECT_EQ(plain.total.coveredTexels, report.total.coveredTexels);
+      expectTheSamplerAgrees(mesh, plain.holdsCorner[0], size);
+    }
     // Nothing within the padding of the border, nor of another chart.
     for (const Vertex& v : mesh.vertices) {
-      EXPECT_GE(v.lightmapU * size, 2.0f - 1e-4f);
-      EXPECT_LE(v.lightmapU * size, size - 2.0f + 1e-4f);
-      EXPECT_GE(v.lightmapV * size, 2.0f - 1e-4f);
-      EXPECT_LE(v.lightmapV * size, size - 2.0f + 1e-4f);
+      EXPECT_GE(v.lightmapU * size, padding - 1e-4f);
+      EXPECT_LE(v.lightmapU * size, size - padding + 1e-4f);
+      EXPECT_GE(v.lightmapV * size, padding - 1e-4f);
+      EXPECT_LE(v.lightmapV * size, size - padding + 1e-4f);
     }
-    EXPECT_GE(smallestGapBetweenCharts(mesh, size), 2.0 - 1e-3);
+    EXPECT_GE(smallestGapBetweenCharts(mesh, size), padding - 1e-3);
     // The charts fill the square reasonably.
-    EXPECT_GT(result.coveredShare, c.leastCoverage) << result.charts << " charts";
+    if (size >= 128 && padding <= 2) {
+      EXPECT_GT(result.coveredShare, c.leastCoverage) << result.charts << " charts";
+    }
+    EXPECT_GE(result.snappedVertices, c.leastSnapped);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GeneratedLayouts,
-                         ::testing::Values(GenerationCase{"Cube", cube, 0}, GenerationCase{"Cylinder", cylinder, 0},
-                                           GenerationCase{"Sphere", sphere, 0},
-                                           GenerationCase{"MirroredHalves", mirroredHalves, 0},
-                                           GenerationCase{"DegenerateFaces", withDegenerateFaces, 3},
-                                           GenerationCase{"LongThinStrip", longThinStrip, 0},
-                                           GenerationCase{"FinelyDividedTube", finelyDividedTube, 0, 0.2}),
-                         [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GeneratedLayouts,
+    ::testing::Values(GenerationCase{"Cube", cube, 0, 0.3, 0, true}, GenerationCase{"Cylinder", cylinder, 0},
+                      GenerationCase{"Sphere", sphere, 0}, GenerationCase{"MirroredHalves", mirroredHalves, 0},
+                      GenerationCase{"DegenerateFaces", withDegenerateFaces, 3},
+                      GenerationCase{"LongThinStrip", longThinStrip, 0},
+                      GenerationCase{"FinelyDividedTube", finelyDividedTube, 0, 0.2},
+                      GenerationCase{"CubeAndSpeck", cubeAndSpeck, 0, 0.3, 0, true},
+                      GenerationCase{"ClusteredPoints", clusteredPoints, 0, 0.3, 1},
+                      GenerationCase{"SliverFan", sliverFan, 0, 0.2},
+                      GenerationCase{"HalfTexelTube", halfTexelTube, 0, 0.15},
+                      GenerationCase{"HeightField", [] { return heightField(1, 8); }, 0, 0.3, 0, true},
+                      GenerationCase{"FinerHeightField", [] { return heightField(2, 16); }, 0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// For every texel corner of every size up to 2048 that some float
+// coordinate reaches exactly (size x u rounded to float is the texel), the
+// coordinate given is one of them; 1,491 of them are the float just above
+// texel / size rather than the nearest.
+TEST(GeneratedLayouts, TexelCornersGetExactCoordinatesWhereThereAreAny) {
+  std::size_t aboveTheNearest = 0, none = 0;
+  for (std::int32_t size = 1; size <= 2048; ++size) {
+    const float s = static_cast<float>(size);
+    for (std::int32_t texel = 0; texel <= size; ++texel) {
+      const float nearest = static_cast<float>(double(texel) / size);
+      bool exists = false;
+      float candidate = nearest;
+      for (int step = 0; step < 4; ++step) candidate = std::nextafter(candidate, 0.0f);
+      for (int step = 0; step < 9; ++step, candidate = std::nextafter(candidate, 2.0f)) {
+        exists = exists || (s * candidate == static_cast<float>(texel) && candidate >= 0 && candidate <= 1);
+      }
+      const float u = uv::lightmapCoordinate(texel, size);
+      if (!exists) {
+        ++none;
+        continue;
+      }
+      ASSERT_EQ(s * u, static_cast<float>(texel)) << size << " " << texel;
+      aboveTheNearest += u > nearest ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(aboveTheNearest, 1491u);
+  EXPECT_GT(none, 0u) << "some corners no float reaches";
+}
+
+// The same meshes give the same bytes with one thread or several.
+TEST(GeneratedLayouts, AreTheSameForAnyNumberOfThreads) {
+  TestMesh meshes[] = {heightField(3, 16), cylinder(), sphere()};
+  std::vector<MeshArrays> arrays;
+  for (const TestMesh& mesh : meshes) arrays.push_back(mesh.arrays());
+  const std::size_t threads[] = {1, 2, 5};
+  GeneratedLayout layouts[3];
+  for (std::size_t k = 0; k < 3; ++k) {
+    LayoutOptions options;
+    options.threads = threads[k];
+    options.size = 256;
+    ASSERT_TRUE(generateLightmapUvs(arrays, options, layouts[k]));
+  }
+  for (std::size_t m = 0; m < arrays.size(); ++m) {
+    for (std::size_t k = 1; k < 3; ++k) {
+      EXPECT_EQ(layouts[0].meshes[m].lightmapUvs, layouts[k].meshes[m].lightmapUvs) << threads[k];
+      EXPECT_EQ(layouts[0].meshes[m].xref, layouts[k].meshes[m].xref) << threads[k];
+      EXPECT_EQ(layouts[0].meshes[m].triangles, layouts[k].meshes[m].triangles) << threads[k];
+    }
+  }
+}
 
 TEST(GeneratedLayouts, AreTheSameBytesEveryTimeAndKeepClearOfKeptLayouts) {
   TestMesh first = sphere(), second = sphere();

@@ -123,6 +123,7 @@ ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, dou
     const double cosine = best.cosine * c - best.sine * s, sine = best.sine * c + best.cosine * s;
     bestArea = INFINITY;
     tryTurn(cosine, sine);
+    best.climbs = true;
   }
   if (best.height > best.width) {
     std::swap(best.width, best.height);

@@ -14,6 +14,7 @@ struct ChartShape {
   double cosine = 1, sine = 0;   // the turn
   double minX = 0, minY = 0;     // the corner of the rectangle, after turning
   bool swapped = false;          // turned a further quarter so that width >= height
+  bool climbs = false;           // turned a little further so that its length climbs across the rows
 };
 
 // `squareOnly`: the turn whose rectangle has the shortest longer side, for a

@@ -63,14 +63,15 @@ struct ChartSet {
   std::size_t count() const { return shapes.size(); }
 
   // A chart's face corners in texels from its cell's origin, at density
-  // `at`. A chart under two texels across is moved within its spare texel so
-  // that one corner of its first face lies on a texel corner, which the
-  // sampler always covers.
+  // `at`. A chart under two texels across is moved by less than a texel so
+  // that the centre of its first (largest) face lies on a texel corner: the
+  // sampler then samples that face there, however the corners round.
   std::vector<Triangle2> localTexels(std::size_t c, double at) const {
     const std::vector<Triangle2>& laid = inRectangle[c];
     double shiftX = 0, shiftY = 0;
     if (isTiny(shapes[c], at)) {
-      const Vec2 anchor = laid.front()[0];
+      const Triangle2& first = laid.front();
+      const Vec2 anchor = {(first[0].x + first[1].x + first[2].x) / 3, (first[0].y + first[1].y + first[2].y) / 3};
       shiftX = std::ceil(anchor.x * at) - anchor.x * at;
       shiftY = std::ceil(anchor.y * at) - anchor.y * at;
     }
@@ -80,10 +81,21 @@ struct ChartSet {
         local[i][k] = {std::max(shiftX + laid[i][k].x * at, 0.0), std::max(shiftY + laid[i][k].y * at, 0.0)};
       }
     }
-    if (shiftX != 0 || shiftY != 0) local.front()[0] = {std::round(local.front()[0].x), std::round(local.front()[0].y)};
     return local;
   }
 };
+
+// Turns chart c to its rectangle, judging long thin faces at `tiltDensity`,
+// and lays its faces' corners in it.
+void shapeChart(ChartSet& set, std::size_t c, double tiltDensity) {
+  set.shapes[c] = shapeOf(set.charts, c, set.count() == 1, tiltDensity);
+  std::vector<Triangle2>& laid = set.inRectangle[c];
+  laid.clear();
+  for (std::uint32_t i = set.charts.faceStart[c]; i < set.charts.faceStart[c + 1]; ++i) {
+    Triangle2& t = laid.emplace_back();
+    for (std::size_t k = 0; k < 3; ++k) t[k] = inRectangle(set.shapes[c], set.charts.flat[set.charts.faces[i]][k]);
+  }
+}
 
 ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std::function<void(double)>& progress) {
   // The density if the charts covered half the square, to judge their sizes by.
@@ -95,15 +107,21 @@ ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std:
   const std::size_t count = set.charts.faceStart.size() - 1;
   set.shapes.resize(count);
   set.inRectangle.resize(count);
-  forEachInParallel(count, set.threads, [&](std::size_t c) {
-    set.shapes[c] = shapeOf(set.charts, c, count == 1, expectedDensity);
-    std::vector<Triangle2>& laid = set.inRectangle[c];
-    for (std::uint32_t i = set.charts.faceStart[c]; i < set.charts.faceStart[c + 1]; ++i) {
-      Triangle2& t = laid.emplace_back();
-      for (std::size_t k = 0; k < 3; ++k) t[k] = inRectangle(set.shapes[c], set.charts.flat[set.charts.faces[i]][k]);
-    }
-  });
+  forEachInParallel(count, set.threads, [&](std::size_t c) { shapeChart(set, c, expectedDensity); });
   return set;
+}
+
+// Shapes the charts again for the density found, where a long chart with
+// faces under a texel across there was not turned to climb across the rows
+// (the density expected at first was higher); true when any was.
+bool reshapeForDensity(ChartSet& set, double density) {
+  std::vector<char> changed(set.count(), 0);
+  forEachInParallel(set.count(), set.threads, [&](std::size_t c) {
+    if (set.shapes[c].climbs || !shapeOf(set.charts, c, set.count() == 1, density).climbs) return;
+    shapeChart(set, c, density);
+    changed[c] = 1;
+  });
+  return std::any_of(changed.begin(), changed.end(), [](char c) { return c != 0; });
 }
 
 // The density at which the charts' rectangles pack, from the density at
@@ -349,10 +367,13 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
                 GeneratedLayout& layout) {
   const std::function<void(double)> progress = progressFor(options);
   const Faces faces = collectFaces(meshes, threadsFor(options.threads));
-  const ChartSet set = makeCharts(faces, options, progress);
+  ChartSet set = makeCharts(faces, options, progress);
   layout.charts = set.count();
   std::vector<Placement> placements;
-  const double density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, placements);
+  double density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, placements);
+  if (density > 0 && set.count() > 0 && reshapeForDensity(set, density)) {
+    density = packCharts(set, kept, options, progress, placements);
+  }
   if (!(density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
   layout.texelsPerUnit = set.count() == 0 ? 0.0 : density;
   std::vector<std::array<LightmapPoint, 3>> points =

@@ -97,8 +97,8 @@ class Atlas {
 double largestFittingDensity(double start, double growth, double tolerance, const std::function<bool(double)>& fits,
                              const std::function<void(int step)>& stepDone);
 
-// A chart under two texels across in either direction: it gets a spare texel
-// each way, so that it can be moved onto a texel corner.
+// A chart under two texels across in either direction: it is moved onto a
+// texel corner (and gets a spare texel each way in the rectangles' estimate).
 bool isTiny(const ChartShape& shape, double density);
 
 // Bottom-left packing of the charts' rectangles on a skyline, in `order`.
