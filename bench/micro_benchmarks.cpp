@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "math/kernel.h"
 #include "math/kernel_dispatch.h"
@@ -105,6 +106,49 @@ void BM_RasteriseLargeTriangle(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 512 * 512 / 2);  // texels covered
 }
 BENCHMARK(BM_RasteriseLargeTriangle)->Unit(benchmark::kMillisecond);
+
+// A 256 x 256 grid of quads (131,072 triangles) filling the lightmap, as
+// packed layouts do, for the public sampler with and without its extras.
+struct QuadSheet {
+  std::vector<float> positions, normals, uvs;
+  std::vector<std::uint32_t> indices;
+  QuadSheet() {
+    constexpr std::uint32_t kSide = 257;  // vertices on a side
+    for (std::uint32_t j = 0; j < kSide; ++j) {
+      for (std::uint32_t i = 0; i < kSide; ++i) {
+        const float u = static_cast<float>(i) / (kSide - 1), v = static_cast<float>(j) / (kSide - 1);
+        positions.insert(positions.end(), {u * 4, v * 4, u * v});
+        normals.insert(normals.end(), {-v, -u, 1.0f});
+        uvs.insert(uvs.end(), {u, v});
+        if (i + 1 < kSide && j + 1 < kSide) {
+          const std::uint32_t k = j * kSide + i;
+          indices.insert(indices.end(), {k, k + 1, k + kSide, k + 1, k + kSide + 1, k + kSide});
+        }
+      }
+    }
+  }
+};
+
+// Arguments: ids and barycentrics (0 or 1), texel centres (0 or 1).
+void BM_SampleMesh(benchmark::State& state) {
+  static const QuadSheet sheet;
+  MeshArrays mesh;
+  mesh.positions = sheet.positions;
+  mesh.normals = sheet.normals;
+  mesh.lightmapUvs = sheet.uvs;
+  mesh.indices32 = sheet.indices;
+  SampleOptions options;
+  options.threads = 1;
+  options.ids = options.barycentrics = state.range(0) != 0;
+  options.samplePoint = state.range(1) != 0 ? SamplePoint::Centre : SamplePoint::Corner;
+  for (auto _ : state) {
+    SampleGrid grid;
+    if (!sampleMesh(mesh, 1024, grid, options)) state.SkipWithError("sampling failed");
+    benchmark::DoNotOptimize(grid.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 1024 * 1024);  // texels
+}
+BENCHMARK(BM_SampleMesh)->ArgNames({"ids+weights", "centres"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMillisecond);
 
 void BM_LoadMeshFile(benchmark::State& state) {
   const char* path = std::getenv("LUMIVEX_BENCH_KVX");

@@ -2,12 +2,13 @@
 // Lumivex: the sample points of a lightmap.
 //
 // Every triangle of a mesh is laid into lightmap texel space through its
-// vertices' lightmap coordinates (u, v) scaled by the grid's size; every texel
-// whose corner point (col, row) lies in a triangle (edges and corners
-// included) receives the surface position and the unit surface normal that
-// map to it. Columns follow u and rows follow v, with no flip: v = 0 is row 0.
-// Where several triangles cover a texel, the last one (in mesh order, then
-// triangle order) wins. A texel that no triangle covers holds six +0.0.
+// vertices' lightmap coordinates (u, v) scaled by the grid's width and height;
+// every texel whose sample point (its corner (col, row) by default, or its
+// centre) lies in a triangle (edges and corners included) receives the surface
+// position and the unit surface normal that map to it. Columns follow u and
+// rows follow v, with no flip: v = 0 is row 0. Where several triangles cover a
+// texel, the last one (in mesh order, then triangle order) wins. A texel that
+// no triangle covers holds six +0.0.
 //
 // The arithmetic is defined to the bit; the same input gives the same bytes
 // on every machine and in every build, for one kernel family (see
@@ -116,8 +117,31 @@ inline constexpr std::int32_t kLargestSize = 16384;
 
 // ---------------------------------------------------------------- samples grid
 
-// size x size samples in one block, row-major: texel (col, row) is
-// data()[row * size + col]. Move-only; an empty grid has size 0.
+// A grid's width (columns, along u) and height (rows, along v), each 1 to 16384.
+struct GridSize {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// The value of a texel's triangleIds and meshIds where no triangle covers it.
+inline constexpr std::uint32_t kNoTriangle = 0xFFFFFFFFu;
+
+// What a sampled grid holds, counted over its texels.
+struct SampleStats {
+  std::uint64_t coveredTexels = 0;
+  // Covered texels whose normal is zero: the triangle's vertex normals were
+  // zero there, or cancel out.
+  std::uint64_t zeroNormals = 0;
+  // Covered texels with a NaN or infinite normal component.
+  std::uint64_t nonFiniteNormals = 0;
+  // Texels filled by SampleOptions::coverSmallTriangles.
+  std::uint64_t smallTrianglesPlaced = 0;
+};
+
+// width x height samples in one block, row-major: texel (col, row) is
+// data()[row * width + col]. Beside the samples, which texels a triangle
+// covered, and the extra channels asked for when sampling. Move-only; an
+// empty grid has width and height 0.
 class LUMIVEX_API SampleGrid {
  public:
   SampleGrid() noexcept = default;
@@ -127,34 +151,79 @@ class LUMIVEX_API SampleGrid {
   SampleGrid(const SampleGrid&) = delete;
   SampleGrid& operator=(const SampleGrid&) = delete;
 
-  std::int32_t size() const noexcept { return size_; }
-  std::size_t cellCount() const noexcept { return static_cast<std::size_t>(size_) * static_cast<std::size_t>(size_); }
+  std::int32_t width() const noexcept { return width_; }
+  std::int32_t height() const noexcept { return height_; }
+  // The edge of a square grid; 0 for a grid that is not square.
+  std::int32_t size() const noexcept { return width_ == height_ ? width_ : 0; }
+  std::size_t cellCount() const noexcept { return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_); }
   Sample* data() noexcept { return samples_; }
   const Sample* data() const noexcept { return samples_; }
   std::span<Sample> samples() noexcept { return {samples_, cellCount()}; }
   std::span<const Sample> samples() const noexcept { return {samples_, cellCount()}; }
-  // No bounds check: 0 <= col, row < size.
+  // No bounds check: 0 <= col < width, 0 <= row < height.
   Sample& at(std::int32_t col, std::int32_t row) noexcept { return samples_[index(col, row)]; }
   const Sample& at(std::int32_t col, std::int32_t row) const noexcept { return samples_[index(col, row)]; }
-  // True unless all six values of the texel are +0.0 (bit for bit).
-  bool covered(std::int32_t col, std::int32_t row) const noexcept;
 
-  // An all-zero grid of the given size (1 to 16384), replacing what `grid`
-  // held: InvalidArgument for other sizes, OutOfMemory when it cannot be had.
+  // Whether a triangle wrote the texel when the grid was sampled, whatever
+  // it wrote (a triangle at the origin with zero normals writes six zeros).
+  // For a grid read from a samples file, which keeps no such record: whether
+  // the texel's six values are not all +0.0 (bit for bit). No bounds check.
+  bool covered(std::int32_t col, std::int32_t row) const noexcept {
+    return (coverage_[wordIndex(col, row)] >> (static_cast<std::uint32_t>(col) & 63u) & 1u) != 0;
+  }
+  // Marks a texel covered or not (for grids filled by hand). No bounds check.
+  void setCovered(std::int32_t col, std::int32_t row, bool covered) noexcept;
+  // One byte per texel, row-major, 1 where covered and 0 elsewhere, into
+  // `mask`; writes min(mask.size(), cellCount()) bytes.
+  void copyCoverage(std::span<std::uint8_t> mask) const noexcept;
+
+  // The extra channels, row-major like the samples; empty unless asked for
+  // in SampleOptions. triangleIds: the covering triangle's index within its
+  // mesh; meshIds: its mesh's position in the list (or in the file's first
+  // group); both kNoTriangle where nothing covers the texel.
+  std::span<const std::uint32_t> triangleIds() const noexcept { return {triangleIds_, triangleIds_ ? cellCount() : 0}; }
+  std::span<const std::uint32_t> meshIds() const noexcept { return {meshIds_, meshIds_ ? cellCount() : 0}; }
+  // Two floats per texel, w1 and w2: the weights of the triangle's second and
+  // third corners at the sample point, as the sampler computed them, so that
+  // the sample is (1 - w1 - w2) a0 + w1 a1 + w2 a2 of any vertex attribute a
+  // (to within rounding). Zero where nothing covers the texel.
+  std::span<const float> barycentrics() const noexcept { return {barycentrics_, barycentrics_ ? 2 * cellCount() : 0}; }
+
+  // Counts over the grid (one pass over it).
+  SampleStats stats() const noexcept;
+
+  // An all-zero grid of the given size (1 to 16384 on a side), with nothing
+  // covered, replacing what `grid` held: InvalidArgument for other sizes,
+  // OutOfMemory when it cannot be had.
   static Result make(std::int32_t size, SampleGrid& grid) noexcept;
+  static Result make(GridSize size, SampleGrid& grid) noexcept;
 
  private:
   friend struct SampleGridAccess;
   std::size_t index(std::int32_t col, std::int32_t row) const noexcept {
-    return static_cast<std::size_t>(row) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(col);
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(col);
   }
-  std::int32_t size_ = 0;
+  std::size_t wordIndex(std::int32_t col, std::int32_t row) const noexcept {
+    return static_cast<std::size_t>(row) * coverageWordsPerRow_ + static_cast<std::size_t>(col) / 64;
+  }
+  void release() noexcept;
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
   Sample* samples_ = nullptr;
   std::size_t mappedBytes_ = 0;  // the block, when it came straight from the system
+  void* extras_ = nullptr;       // one block for the coverage and the channels, which point into it
+  std::size_t extrasMappedBytes_ = 0;
+  std::uint64_t* coverage_ = nullptr;  // one bit per texel, rows of coverageWordsPerRow_ words
+  std::size_t coverageWordsPerRow_ = 0;
+  std::uint32_t* triangleIds_ = nullptr;
+  std::uint32_t* meshIds_ = nullptr;
+  float* barycentrics_ = nullptr;
+  std::uint64_t smallTrianglesPlaced_ = 0;
 };
 
-// Samples files: the size twice (little-endian int32), then 24 bytes per
-// texel, six little-endian floats, row by row.
+// Samples files: the width and the height (little-endian int32; the size
+// twice for a square grid), then 24 bytes per texel, six little-endian floats,
+// row by row. Only the samples are kept: not the coverage, nor the channels.
 //
 // Writes the file so that it is either complete or not touched at all: a
 // temporary file beside it is written, flushed to the disk and renamed over
@@ -164,9 +233,10 @@ LUMIVEX_API Result writeSamplesFile(const char* path, const SampleGrid& grid) no
 // pipeline writes beside a samples file (reports, images). CannotWrite on any
 // failure.
 LUMIVEX_API Result writeWholeFile(const char* path, std::span<const std::uint8_t> bytes) noexcept;
-// Reads a samples file of any size from 1 to 16384: CannotOpen, Damaged (the
-// header is not the size twice, or the length is not 8 + 24 x size x size;
-// the offset says where), ReadError, OutOfMemory.
+// Reads a samples file of any width and height from 1 to 16384: CannotOpen,
+// Damaged (a width or height outside 1 to 16384, or a length that is not
+// 8 + 24 x width x height; the offset says where), ReadError, OutOfMemory.
+// A texel counts as covered unless its six values are all +0.0.
 LUMIVEX_API Result readSamplesFile(const char* path, SampleGrid& grid) noexcept;
 
 // ---------------------------------------------------------------- mesh files
@@ -241,6 +311,12 @@ LUMIVEX_API Result loadMeshFileFromMemory(std::span<const std::uint8_t> bytes, M
 
 // ---------------------------------------------------------------- sampling
 
+// Where in its texel each sample is taken.
+enum class SamplePoint : int {
+  Corner = 0,  // (col, row): the samples file's rule, what the lumivex command writes
+  Centre = 1,  // (col + 1/2, row + 1/2): where texture filtering puts a texel's value
+};
+
 struct SampleOptions {
   // Threads at most; 0: as many as the process may run on. Small inputs use fewer.
   std::size_t threads = 0;
@@ -250,6 +326,21 @@ struct SampleOptions {
   // Set to true (from any thread) to stop: the call returns Cancelled and the
   // grid's contents are unspecified.
   const std::atomic<bool>* cancel = nullptr;
+  // Where each texel is sampled; the same inside test, tie rule and
+  // arithmetic at either point.
+  SamplePoint samplePoint = SamplePoint::Corner;
+  // Record each texel's triangle and mesh (SampleGrid::triangleIds, meshIds):
+  // 8 more bytes per texel.
+  bool ids = false;
+  // Record each texel's barycentric weights (SampleGrid::barycentrics): 8
+  // more bytes per texel.
+  bool barycentrics = false;
+  // A triangle (of non-zero area) that holds no sample point still gets one:
+  // at its centroid, stored in the texel whose sample point lies nearest the
+  // centroid when no triangle covers that texel, the last such triangle
+  // winning (SampleStats::smallTrianglesPlaced counts them). Keeps tiny
+  // props from baking black.
+  bool coverSmallTriangles = false;
 };
 
 // A mesh held by the caller: vertices either as 40-byte records or as three
@@ -277,22 +368,29 @@ struct MeshArrays {
 };
 
 // Samples the meshes, in order, into a new grid of `size` texels on a side
-// (1 to 16384), which replaces what `grid` held. The arrays are checked first:
-// a length that does not fit the others, or an index naming no vertex, is
-// InvalidArgument naming the argument (mesh: the mesh's position in `meshes`;
-// offset: that position again for a length, the entry for an index), and no
-// sampling is done.
+// (1 to 16384), or of size.width x size.height, which replaces what `grid`
+// held. The arrays are checked first: a length that does not fit the others,
+// or an index naming no vertex, is InvalidArgument naming the argument (mesh:
+// the mesh's position in `meshes`; offset: that position again for a length,
+// the entry for an index), and no sampling is done.
 // Triangles of zero area in the lightmap, or with a non-finite lightmap
 // coordinate, are skipped; texels outside the grid are dropped.
 LUMIVEX_API Result sampleMeshes(std::span<const MeshArrays> meshes, std::int32_t size, SampleGrid& grid,
                                 const SampleOptions& options = {}) noexcept;
+LUMIVEX_API Result sampleMeshes(std::span<const MeshArrays> meshes, GridSize size, SampleGrid& grid,
+                                const SampleOptions& options = {}) noexcept;
 LUMIVEX_API Result sampleMesh(const MeshArrays& mesh, std::int32_t size, SampleGrid& grid,
+                              const SampleOptions& options = {}) noexcept;
+LUMIVEX_API Result sampleMesh(const MeshArrays& mesh, GridSize size, SampleGrid& grid,
                               const SampleOptions& options = {}) noexcept;
 
 // Samples the first group of a loaded file into a new grid, exactly as the
-// `lumivex` command does: meshes whose slots are not 40 bytes and triangles
-// naming a vertex past the end of their mesh are skipped.
+// `lumivex` command does (with the default options, at its sizes): meshes
+// whose slots are not 40 bytes and triangles naming a vertex past the end of
+// their mesh are skipped.
 LUMIVEX_API Result sampleFirstGroup(const MeshFile& file, std::int32_t size, SampleGrid& grid,
+                                    const SampleOptions& options = {}) noexcept;
+LUMIVEX_API Result sampleFirstGroup(const MeshFile& file, GridSize size, SampleGrid& grid,
                                     const SampleOptions& options = {}) noexcept;
 
 // Samples the first group of a mesh file exactly as sampleFirstGroup does,
@@ -301,8 +399,11 @@ LUMIVEX_API Result sampleFirstGroup(const MeshFile& file, std::int32_t size, Sam
 // sampling), then the first group is read from its last mesh back, a few
 // megabytes at a time, while it is sampled, and reading stops once every
 // texel holds its final sample. A file that cannot be read by position (a
-// pipe) is loaded whole first. A read that fails part-way is ReadError.
+// pipe), or sampled with coverSmallTriangles, is loaded whole first. A read
+// that fails part-way is ReadError.
 LUMIVEX_API Result sampleMeshFile(const char* path, std::int32_t size, SampleGrid& grid,
                                   const LoadOptions& load = {}, const SampleOptions& options = {}) noexcept;
+LUMIVEX_API Result sampleMeshFile(const char* path, GridSize size, SampleGrid& grid, const LoadOptions& load = {},
+                                  const SampleOptions& options = {}) noexcept;
 
 }  // namespace lumivex

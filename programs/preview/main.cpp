@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const lumivex::SamplesSummary summary = lumivex::summarise(grid);
-  std::printf("Size          : %d x %d\n", grid.size(), grid.size());
+  std::printf("Size          : %d x %d\n", grid.width(), grid.height());
   std::printf("Covered       : %zu of %zu texels (%.1f %%)\n", summary.covered, summary.texels,
               100.0 * static_cast<double>(summary.covered) / static_cast<double>(summary.texels));
   std::printf("Positions     : (%g, %g, %g) to (%g, %g, %g)\n", summary.minimum.x, summary.minimum.y,

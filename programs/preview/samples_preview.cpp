@@ -29,20 +29,21 @@ double scaled(float value, float low, float high) {
   return high > low ? (double{value} - low) / (double{high} - low) : 0.5;
 }
 
-}  // namespace
-
-// Bitwise on purpose: only six +0.0 values mark an empty texel; -0.0 is data.
-bool isCovered(const Sample& sample) {  // NOLINT(bugprone-suspicious-memory-comparison)
-  static const Sample empty{};
-  return std::memcmp(&sample, &empty, sizeof empty) != 0;
+// The grid's coverage by cell index.
+bool isCovered(const SampleGrid& grid, std::size_t cell) {
+  const auto width = static_cast<std::size_t>(grid.width());
+  return grid.covered(static_cast<std::int32_t>(cell % width), static_cast<std::int32_t>(cell / width));
 }
+
+}  // namespace
 
 SamplesSummary summarise(const SampleGrid& grid) {
   SamplesSummary summary;
   summary.texels = grid.cellCount();
   bool anyBounds = false;
-  for (const Sample& s : grid.samples()) {
-    if (!isCovered(s)) continue;
+  for (std::size_t cell = 0; cell < grid.cellCount(); ++cell) {
+    if (!isCovered(grid, cell)) continue;
+    const Sample& s = grid.data()[cell];
     ++summary.covered;
     if (!isFinite(s)) {
       ++summary.nonFinite;
@@ -66,13 +67,15 @@ SamplesSummary summarise(const SampleGrid& grid) {
 std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& summary, const std::string& prefix,
                                RowOrder order) {
   const std::size_t texels = grid.cellCount();
-  const auto width = static_cast<std::size_t>(grid.size());
+  const auto width = static_cast<std::size_t>(grid.width());
+  const auto height = static_cast<std::size_t>(grid.height());
   std::vector<std::uint8_t> normal(texels * 3, 0), position(texels * 3, 0), coverage(texels, 0);
   for (std::size_t i = 0; i < texels; ++i) {
     // Pixel i shows the texel of the same column in the row the order puts there.
-    const std::size_t row = order == RowOrder::Down ? i / width : width - 1 - i / width;
-    const Sample& s = grid.data()[row * width + i % width];
-    if (!isCovered(s)) continue;
+    const std::size_t row = order == RowOrder::Down ? i / width : height - 1 - i / width;
+    const std::size_t cell = row * width + i % width;
+    if (!isCovered(grid, cell)) continue;
+    const Sample& s = grid.data()[cell];
     coverage[i] = 255;
     if (!isFinite(s)) continue;
     normal[3 * i] = toByte(s.normal.x * 0.5 + 0.5);
@@ -89,7 +92,7 @@ std::string writePreviewImages(const SampleGrid& grid, const SamplesSummary& sum
   };
   for (const Image& image : {Image{prefix + "-normal.png", &normal, 3}, Image{prefix + "-position.png", &position, 3},
                              Image{prefix + "-coverage.png", &coverage, 1}}) {
-    const std::vector<std::uint8_t> png = encodePng(*image.pixels, grid.size(), grid.size(), image.channels);
+    const std::vector<std::uint8_t> png = encodePng(*image.pixels, grid.width(), grid.height(), image.channels);
     const bool written = !png.empty() && writeWholeFile(image.name.c_str(), png).ok();
     if (!written) return image.name;
   }

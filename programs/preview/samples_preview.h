@@ -8,9 +8,6 @@
 
 namespace lumivex {
 
-// A texel counts as covered unless all six of its values are +0.
-bool isCovered(const Sample& sample);
-
 struct SamplesSummary {
   std::size_t texels = 0;
   std::size_t covered = 0;

@@ -93,7 +93,7 @@ LaidOut layOut(std::span<const SampledMesh> meshes, std::int32_t size, LayoutRep
 // One band of rows: how many triangles hold each corner strictly inside (0,
 // 1, or 2 for more), which corners any closed triangle holds, and the last
 // mesh counted for each corner (plus one).
-struct Band {
+struct RowBand {
   std::int32_t firstRow = 0, lastRow = 0;
   std::size_t width = 0;
   std::vector<std::uint8_t> inside;
@@ -104,7 +104,7 @@ struct Band {
 
 // Counts one band: marks each triangle's corners, notes the triangles that
 // hold any, and counts the texels held and those held twice strictly inside.
-bool countBand(const LaidOut& laid, std::int32_t size, Band& band, std::vector<char>& sampled, LayoutReport& report,
+bool countBand(const LaidOut& laid, std::int32_t size, RowBand& band, std::vector<char>& sampled, LayoutReport& report,
                CheckProgress& progress) {
   const std::size_t texels = static_cast<std::size_t>(band.lastRow - band.firstRow + 1) * band.width;
   band.inside.assign(texels, 0);
@@ -187,7 +187,7 @@ bool checkLayoutOf(std::span<const SampledMesh> meshes, std::int32_t size, const
   const std::size_t bands = (width + static_cast<std::size_t>(bandRows) - 1) / static_cast<std::size_t>(bandRows);
   CheckProgress progress(options, std::max(1.0, static_cast<double>(bands) * static_cast<double>(laid.triangles.size()) * 2.0));
   std::vector<char> sampled(laid.triangles.size(), 0);
-  Band band;
+  RowBand band;
   band.width = width;
   for (std::size_t b = 0; b < bands; ++b) {
     band.firstRow = static_cast<std::int32_t>(b) * bandRows;

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #if defined(__linux__)
@@ -28,14 +31,14 @@ constexpr std::size_t kHeaderBytes = 8;
 
 bool isValidSize(std::int32_t size) { return size >= kSmallestSize && size <= kLargestSize; }
 
-std::uint64_t fileLengthFor(std::int32_t size) {
-  return kHeaderBytes + sizeof(Sample) * static_cast<std::uint64_t>(size) * static_cast<std::uint64_t>(size);
+std::uint64_t fileLengthFor(GridSize size) {
+  return kHeaderBytes + sizeof(Sample) * static_cast<std::uint64_t>(size.width) * static_cast<std::uint64_t>(size.height);
 }
 
 bool writeAll(std::FILE* file, const SampleGrid& grid) {
   std::vector<std::uint8_t> header;
-  little_endian::appendI32(header, grid.size());
-  little_endian::appendI32(header, grid.size());
+  little_endian::appendI32(header, grid.width());
+  little_endian::appendI32(header, grid.height());
   if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) return false;
   if constexpr (std::endian::native == std::endian::little) {
     // The samples in memory already have the file's layout.
@@ -48,93 +51,194 @@ bool writeAll(std::FILE* file, const SampleGrid& grid) {
 }
 
 // Checks a header and the length it implies; Ok or Damaged.
-Result checkHeader(const std::uint8_t* header, std::uint64_t length, std::int32_t& size) {
+Result checkHeader(const std::uint8_t* header, std::uint64_t length, GridSize& size) {
   if (length < kHeaderBytes) return {Status::Damaged, "header cut short", length};
-  size = little_endian::loadI32(header);
-  if (size != little_endian::loadI32(header + 4) || !isValidSize(size)) {
-    return {Status::Damaged, "header is not one size from 1 to 16384 twice", 0};
-  }
+  size = {little_endian::loadI32(header), little_endian::loadI32(header + 4)};
+  if (!isValidSize(size.width)) return {Status::Damaged, "width is not from 1 to 16384", 0};
+  if (!isValidSize(size.height)) return {Status::Damaged, "height is not from 1 to 16384", 4};
   const std::uint64_t expected = fileLengthFor(size);
   if (length < expected) return {Status::Damaged, "samples cut short", length};
   if (length > expected) return {Status::Damaged, "bytes after the last sample", expected};
   return {};
 }
 
-}  // namespace
-
-struct SampleGridAccess {
-  static void adopt(SampleGrid& grid, std::int32_t size, void* block, std::size_t mappedBytes) {
-    grid.size_ = size;
-    grid.samples_ = static_cast<Sample*>(block);
-    grid.mappedBytes_ = mappedBytes;
-  }
-};
-
-SampleGrid::~SampleGrid() {
+// A zeroed block of `bytes` (at least one), or bad_alloc. Large blocks come
+// straight from the system, zero already and on huge pages where it can:
+// nothing is written until a value is. `mapped` is then their length, 0 otherwise.
+void* zeroedBlock(std::size_t bytes, std::size_t& mapped) {
+  mapped = 0;
 #if defined(__linux__)
-  if (mappedBytes_ > 0) {
-    munmap(samples_, mappedBytes_);
+  if (bytes >= kHugePage) {
+    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) throw std::bad_alloc();
+    madvise(block, length, MADV_HUGEPAGE);
+    mapped = length;
+    return block;
+  }
+#endif
+  void* block = std::calloc(1, std::max<std::size_t>(bytes, 1));
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void releaseBlock(void* block, std::size_t mapped) {
+#if defined(__linux__)
+  if (mapped > 0) {
+    munmap(block, mapped);
     return;
   }
 #endif
-  std::free(samples_);
+  std::free(block);
 }
 
+}  // namespace
+
+void SampleGridAccess::adopt(SampleGrid& grid, GridSize size, void* block, std::size_t mappedBytes) {
+  grid.width_ = size.width;
+  grid.height_ = size.height;
+  grid.samples_ = static_cast<Sample*>(block);
+  grid.mappedBytes_ = mappedBytes;
+}
+
+void SampleGridAccess::addCoverageAndChannels(SampleGrid& grid, const GridChannels& channels) {
+  const std::size_t cells = grid.cellCount();
+  grid.coverageWordsPerRow_ = (static_cast<std::size_t>(grid.width_) + 63) / 64;
+  const std::size_t coverageBytes = 8 * grid.coverageWordsPerRow_ * static_cast<std::size_t>(grid.height_);
+  const std::size_t idBytes = channels.ids ? 4 * cells : 0;
+  const std::size_t weightBytes = channels.barycentrics ? 8 * cells : 0;
+  auto* block = static_cast<std::uint8_t*>(zeroedBlock(coverageBytes + 2 * idBytes + weightBytes, grid.extrasMappedBytes_));
+  grid.extras_ = block;
+  grid.coverage_ = reinterpret_cast<std::uint64_t*>(block);
+  if (channels.ids) {
+    grid.triangleIds_ = reinterpret_cast<std::uint32_t*>(block + coverageBytes);
+    grid.meshIds_ = reinterpret_cast<std::uint32_t*>(block + coverageBytes + idBytes);
+  }
+  if (channels.barycentrics) grid.barycentrics_ = reinterpret_cast<float*>(block + coverageBytes + 2 * idBytes);
+}
+
+void markUncoveredIds(SampleGrid& grid) {
+  std::uint32_t* triangleIds = SampleGridAccess::triangleIds(grid);
+  std::uint32_t* meshIds = SampleGridAccess::meshIds(grid);
+  if (triangleIds == nullptr) return;
+  for (std::int32_t row = 0; row < grid.height(); ++row) {
+    const std::size_t first = static_cast<std::size_t>(row) * static_cast<std::size_t>(grid.width());
+    for (std::int32_t col = 0; col < grid.width(); ++col) {
+      if (grid.covered(col, row)) continue;
+      triangleIds[first + static_cast<std::size_t>(col)] = kNoTriangle;
+      meshIds[first + static_cast<std::size_t>(col)] = kNoTriangle;
+    }
+  }
+}
+
+void SampleGrid::release() noexcept {
+  releaseBlock(samples_, mappedBytes_);
+  releaseBlock(extras_, extrasMappedBytes_);
+}
+
+SampleGrid::~SampleGrid() { release(); }
+
 SampleGrid::SampleGrid(SampleGrid&& other) noexcept
-    : size_(std::exchange(other.size_, 0)),
+    : width_(std::exchange(other.width_, 0)),
+      height_(std::exchange(other.height_, 0)),
       samples_(std::exchange(other.samples_, nullptr)),
-      mappedBytes_(std::exchange(other.mappedBytes_, 0)) {}
+      mappedBytes_(std::exchange(other.mappedBytes_, 0)),
+      extras_(std::exchange(other.extras_, nullptr)),
+      extrasMappedBytes_(std::exchange(other.extrasMappedBytes_, 0)),
+      coverage_(std::exchange(other.coverage_, nullptr)),
+      coverageWordsPerRow_(std::exchange(other.coverageWordsPerRow_, 0)),
+      triangleIds_(std::exchange(other.triangleIds_, nullptr)),
+      meshIds_(std::exchange(other.meshIds_, nullptr)),
+      barycentrics_(std::exchange(other.barycentrics_, nullptr)),
+      smallTrianglesPlaced_(std::exchange(other.smallTrianglesPlaced_, 0)) {}
 
 SampleGrid& SampleGrid::operator=(SampleGrid&& other) noexcept {
-  std::swap(size_, other.size_);
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
   std::swap(samples_, other.samples_);
   std::swap(mappedBytes_, other.mappedBytes_);
+  std::swap(extras_, other.extras_);
+  std::swap(extrasMappedBytes_, other.extrasMappedBytes_);
+  std::swap(coverage_, other.coverage_);
+  std::swap(coverageWordsPerRow_, other.coverageWordsPerRow_);
+  std::swap(triangleIds_, other.triangleIds_);
+  std::swap(meshIds_, other.meshIds_);
+  std::swap(barycentrics_, other.barycentrics_);
+  std::swap(smallTrianglesPlaced_, other.smallTrianglesPlaced_);
   return *this;
 }
 
-// Bitwise on purpose: only six +0.0 values mark an empty texel; -0.0 is data.
-bool SampleGrid::covered(std::int32_t col, std::int32_t row) const noexcept {
-  static const Sample empty{};
-  return std::memcmp(&at(col, row), &empty, sizeof empty) != 0;
+void SampleGrid::setCovered(std::int32_t col, std::int32_t row, bool covered) noexcept {
+  const std::uint64_t bit = std::uint64_t{1} << (static_cast<std::uint32_t>(col) & 63u);
+  std::uint64_t& word = coverage_[wordIndex(col, row)];
+  word = covered ? word | bit : word & ~bit;
 }
 
-Result SampleGrid::make(std::int32_t size, SampleGrid& grid) noexcept {
-  if (!isValidSize(size)) return {Status::InvalidArgument, "size: outside 1 to 16384"};
+void SampleGrid::copyCoverage(std::span<std::uint8_t> mask) const noexcept {
+  const std::size_t count = std::min(mask.size(), cellCount());
+  std::size_t i = 0;
+  for (std::int32_t row = 0; row < height_ && i < count; ++row) {
+    for (std::int32_t col = 0; col < width_ && i < count; ++col) mask[i++] = covered(col, row) ? 1 : 0;
+  }
+}
+
+SampleStats SampleGrid::stats() const noexcept {
+  SampleStats stats;
+  stats.smallTrianglesPlaced = smallTrianglesPlaced_;
+  for (std::int32_t row = 0; row < height_; ++row) {
+    for (std::int32_t col = 0; col < width_; ++col) {
+      if (!covered(col, row)) continue;
+      ++stats.coveredTexels;
+      const Vector3& normal = at(col, row).normal;
+      if (!std::isfinite(normal.x) || !std::isfinite(normal.y) || !std::isfinite(normal.z)) {
+        ++stats.nonFiniteNormals;
+      } else if (normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f) {
+        ++stats.zeroNormals;
+      }
+    }
+  }
+  return stats;
+}
+
+Result SampleGrid::make(std::int32_t size, SampleGrid& grid) noexcept { return make(GridSize{size, size}, grid); }
+
+Result SampleGrid::make(GridSize size, SampleGrid& grid) noexcept {
+  if (!isValidGridSize(size)) return {Status::InvalidArgument, "size: outside 1 to 16384"};
   return guarded([&]() -> Result {
     grid = makeSampleGrid(size);
     return {};
   });
 }
 
-SampleGrid makeSampleGrid(LightmapSize size) {
-  const std::size_t bytes = sizeof(Sample) * static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
-  void* block = nullptr;
-  std::size_t mappedBytes = 0;
-#if defined(__linux__)
-  if (bytes >= kHugePage) {
-    // Fresh pages from the system are zero already: nothing is written until
-    // a sample is. Whole huge pages, so that the grid needs no small ones.
-    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    block = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) throw std::bad_alloc();
-    madvise(block, length, MADV_HUGEPAGE);
-    mappedBytes = length;
-  }
-#endif
-  if (block == nullptr) {
-    block = std::calloc(1, bytes);
-    if (block == nullptr) throw std::bad_alloc();
-  }
+bool isValidGridSize(GridSize size) { return isValidSize(size.width) && isValidSize(size.height); }
+
+SampleGrid makeSampleGrid(LightmapSize size) { return makeSampleGrid(GridSize{size, size}); }
+
+SampleGrid makeSampleGrid(GridSize size, const GridChannels& channels) {
+  const std::size_t cells = static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
   SampleGrid grid;
-  SampleGridAccess::adopt(grid, size, block, mappedBytes);
+  std::size_t mappedBytes = 0;
+  void* block = zeroedBlock(sizeof(Sample) * cells, mappedBytes);
+  SampleGridAccess::adopt(grid, size, block, mappedBytes);  // owned by the grid from here on
+  SampleGridAccess::addCoverageAndChannels(grid, channels);
   return grid;
+}
+
+void coverNonZeroTexels(SampleGrid& grid) {
+  static const Sample empty{};
+  for (std::int32_t row = 0; row < grid.height(); ++row) {
+    for (std::int32_t col = 0; col < grid.width(); ++col) {
+      // Bitwise on purpose: only six +0.0 values mark an empty texel; -0.0 is data.
+      grid.setCovered(col, row, std::memcmp(&grid.at(col, row), &empty, sizeof empty) != 0);
+    }
+  }
 }
 
 std::vector<std::uint8_t> encodeSamplesFile(const SampleGrid& grid) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(kHeaderBytes + grid.cellCount() * sizeof(Sample));
-  little_endian::appendI32(bytes, grid.size());
-  little_endian::appendI32(bytes, grid.size());
+  little_endian::appendI32(bytes, grid.width());
+  little_endian::appendI32(bytes, grid.height());
   for (const Sample& sample : grid.samples()) {
     for (float value : {sample.position.x, sample.position.y, sample.position.z, sample.normal.x, sample.normal.y,
                         sample.normal.z}) {
@@ -145,17 +249,19 @@ std::vector<std::uint8_t> encodeSamplesFile(const SampleGrid& grid) {
 }
 
 Result decodeSamplesFile(const std::uint8_t* bytes, std::size_t length, SampleGrid& grid) {
-  std::int32_t size = 0;
+  GridSize size;
   if (const Result header = checkHeader(bytes, length, size); !header) return header;
-  grid = makeSampleGrid(size);
-  std::memcpy(grid.data(), bytes + kHeaderBytes, grid.cellCount() * sizeof(Sample));
-  little_endian::floatsToOrFromFile(&grid.data()->position.x, grid.cellCount() * 6);
+  SampleGrid decoded = makeSampleGrid(size);
+  std::memcpy(decoded.data(), bytes + kHeaderBytes, decoded.cellCount() * sizeof(Sample));
+  little_endian::floatsToOrFromFile(&decoded.data()->position.x, decoded.cellCount() * 6);
+  coverNonZeroTexels(decoded);
+  grid = std::move(decoded);
   return {};
 }
 
 Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept {
   if (isNullPath(path)) return nullPath();
-  if (grid.size() <= 0) return {Status::InvalidArgument, "grid: empty"};
+  if (grid.cellCount() == 0) return {Status::InvalidArgument, "grid: empty"};
   return guarded([&]() -> Result {
     if (writeFileAtomically(path, [&grid](std::FILE* file) { return writeAll(file, grid); })) return {};
     return {Status::CannotWrite, "cannot write the file"};
@@ -187,7 +293,7 @@ Result readSamplesFile(const char* path, SampleGrid& grid) noexcept {
     std::uint8_t header[kHeaderBytes];
     const ssize_t got = pread(descriptor, header, sizeof header, 0);
     if (got < 0) return {Status::ReadError, "read error", 0};
-    std::int32_t size = 0;
+    GridSize size;
     const auto length = static_cast<std::uint64_t>(status.st_size);
     if (const Result checked = checkHeader(header, static_cast<std::size_t>(got) < sizeof header ? static_cast<std::uint64_t>(got) : length, size); !checked) {
       return checked;
@@ -205,6 +311,7 @@ Result readSamplesFile(const char* path, SampleGrid& grid) noexcept {
       done += static_cast<std::uint64_t>(part);
     }
     little_endian::floatsToOrFromFile(&read.data()->position.x, read.cellCount() * 6);
+    coverNonZeroTexels(read);
     grid = std::move(read);
     return {};
   });

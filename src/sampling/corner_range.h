@@ -13,8 +13,11 @@
 // computes them, in double):
 //   well-shaped:  every coordinate within [-2^15, 2^15], L^2 >= 2^-20 and
 //                 A2 >= 2^-8 L^2;
-//   then a corner P whose column lies below minX - 2^-8 or above maxX + 2^-8
-//   (or whose row does so against minY, maxY) fails the inside test.
+//   then a sample point P whose x lies below minX - 2^-8 or above
+//   maxX + 2^-8 (or whose y does so against minY, maxY) fails the inside
+//   test. Nothing below asks P to be a texel corner: it holds for any point
+//   with float coordinates in the scan range, texel centres (col + 1/2,
+//   row + 1/2) included.
 //
 // Why. Let u = 2^-53. The sine of every angle of the triangle is A2 over the
 // product of the two edges that meet there, so it is at least A2 / L^2 >=
@@ -60,8 +63,8 @@ struct CornerRule {
 
 inline constexpr CornerRule kCornerRule{};
 
-// The corners of a well-shaped triangle that may pass, as inclusive column and
-// row bounds (empty when first > last; clipping to the grid is left to the
+// The texels of a well-shaped triangle whose sample points (col + offset,
+// row + offset) may pass, as inclusive column and row bounds (empty when first > last; clipping to the grid is left to the
 // caller); false for a triangle that is not well-shaped. The bounding box is
 // given: minX, maxX, minY, maxY of the finite corners.
 struct CornerBounds {
@@ -88,9 +91,13 @@ inline float squaredLength(const Vector3& a, const Vector3& b) {
 // by at most 2^-9, which can only move the bounds outwards across an integer
 // (rounding to nearest never carries a value past a float that lies between);
 // and each squared length comes out within a factor 1 +- 2^-21 of its exact
-// value, which the (1 + 2^-20) below makes up for.
+// value, which the (1 + 2^-20) below makes up for. Taking the offset (0 or
+// 1/2) off is a second rounding that can only widen the bounds too: with K
+// the exact ceiling of min - margin - offset, min - margin <= K + offset, a
+// float, so its rounding is <= K + offset too, and so is what follows.
 inline bool cornersThatCanPass(const Vector3& t0, const Vector3& t1, const Vector3& t2, double area2, float minX,
-                               float maxX, float minY, float maxY, const CornerRule& rule, CornerBounds& bounds) {
+                               float maxX, float minY, float maxY, const CornerRule& rule, float offset,
+                               CornerBounds& bounds) {
   const auto limit = static_cast<float>(rule.coordinateLimit);
   if (!(minX >= -limit && maxX <= limit && minY >= -limit && maxY <= limit)) return false;  // the caller may know
   const float a = detail::squaredLength(t0, t1), b = detail::squaredLength(t0, t2), c = detail::squaredLength(t1, t2);
@@ -100,8 +107,8 @@ inline bool cornersThatCanPass(const Vector3& t0, const Vector3& t1, const Vecto
     return false;
   }
   const auto margin = static_cast<float>(rule.margin);
-  bounds = {detail::ceilSmall(minX - margin), detail::floorSmall(maxX + margin), detail::ceilSmall(minY - margin),
-            detail::floorSmall(maxY + margin)};
+  bounds = {detail::ceilSmall(minX - margin - offset), detail::floorSmall(maxX + margin - offset),
+            detail::ceilSmall(minY - margin - offset), detail::floorSmall(maxY + margin - offset)};
   return true;
 }
 

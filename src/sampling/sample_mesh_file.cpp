@@ -16,6 +16,7 @@
 #include "math/processor_count.h"
 #include "sampling/rasteriser.h"
 #include "sampling/sample_mesh_file.h"
+#include "sampling/sampling_setup.h"
 
 namespace lumivex {
 
@@ -64,7 +65,7 @@ struct Buffer {
 
 // The whole file in memory, then sampled: for sources that cannot be read by
 // position, and groups too large to read in runs.
-Result loadWholeAndSample(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+Result loadWholeAndSample(ByteSource& source, GridSize size, SampleGrid& grid, const LoadOptions& load,
                           const SampleOptions& options) {
   MeshSet set;
   ByteReader reader(source);
@@ -73,22 +74,25 @@ Result loadWholeAndSample(ByteSource& source, std::int32_t size, SampleGrid& gri
   if (const Result loaded = readMeshSet(reader, set, read); !loaded) return loaded;
   if (source.changedSinceOpened()) return changedWhileRead();
   if (!calledBack(load.loaded)) return cancelled();
-  SampleGrid fresh = makeSampleGrid(size);
+  SampleGrid fresh = freshGridFor(size, options);
   const std::span<const MeshRecord> first =
       set.groupCount > 0 ? std::span<const MeshRecord>(set.groups.front().meshes) : std::span<const MeshRecord>();
-  if (!rasteriseMeshRecords(first, size, fresh, rasteriseOptionsOf(options))) return cancelled();
+  if (!rasteriseMeshRecords(first, GridShape(size, options.samplePoint), fresh, rasteriseOptionsOf(options))) {
+    return cancelled();
+  }
   grid = std::move(fresh);
   return {};
 }
 
 // Samples the first group of a checked layout, reading its runs by position.
 Result sampleInRuns(const ByteSource& source, const ByteReader& reader, const std::vector<MeshRecord>& meshes,
-                    std::int32_t size, SampleGrid& grid, const SampleOptions& options, std::uint64_t kRunBytes) {
+                    GridSize size, SampleGrid& grid, const SampleOptions& options, std::uint64_t kRunBytes) {
   std::size_t triangles = 0;
   for (const MeshRecord& mesh : meshes) triangles += sampledMeshInFileBytes(mesh, nullptr, nullptr).triangleCount;
   const RasteriseOptions rasteriseOptions = rasteriseOptionsOf(options);
-  SampleGrid fresh = makeSampleGrid(size);
-  BackwardRasteriser rasteriser(size, fresh, workersFor(triangles, size, rasteriseOptions), rasteriseOptions,
+  SampleGrid fresh = freshGridFor(size, options);
+  const GridShape shape(size, options.samplePoint);
+  BackwardRasteriser rasteriser(shape, fresh, workersFor(triangles, shape, rasteriseOptions), rasteriseOptions,
                                 triangles);
 
   const std::vector<Run> runs = runsFromTheEnd(meshes, kRunBytes);
@@ -121,7 +125,7 @@ Result sampleInRuns(const ByteSource& source, const ByteReader& reader, const st
       views.push_back(sampledMeshInFileBytes(meshes[m], current + (meshes[m].vertexOffset - runs[r].start),
                                              current + (meshes[m].indexOffset - runs[r].start)));
     }
-    const bool sampled = rasteriser.rasterise(views);
+    const bool sampled = rasteriser.rasterise(views, runs[r].first);
     if (reading.joinable()) reading.join();
     if (!sampled) return cancelled();
     if (next != nullptr) {
@@ -142,12 +146,14 @@ Result sampleInRuns(const ByteSource& source, const ByteReader& reader, const st
 
 }  // namespace
 
-Result sampleSourceInRuns(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+Result sampleSourceInRuns(ByteSource& source, GridSize size, SampleGrid& grid, const LoadOptions& load,
                           const SampleOptions& options, const RunLimits& limits) noexcept {
-  if (size < kSmallestSize || size > kLargestSize) return {Status::InvalidArgument, "size: outside 1 to 16384"};
+  if (const Result checked = checkSampling(size, options); !checked) return checked;
   return guarded([&]() -> Result {
     if (!calledBack(load.opened)) return cancelled();
-    if (!source.length()) return loadWholeAndSample(source, size, grid, load, options);
+    // Small triangles are placed after every triangle has been sampled, so
+    // they need the whole group at hand.
+    if (!source.length() || options.coverSmallTriangles) return loadWholeAndSample(source, size, grid, load, options);
 
     // Every header and length first, no array (so a small buffer serves).
     MeshSet layout;
@@ -167,10 +173,10 @@ Result sampleSourceInRuns(ByteSource& source, std::int32_t size, SampleGrid& gri
   });
 }
 
-Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+Result sampleMeshFileInRuns(const char* path, GridSize size, SampleGrid& grid, const LoadOptions& load,
                             const SampleOptions& options, const RunLimits& limits) noexcept {
   if (isNullPath(path)) return nullPath();
-  if (size < kSmallestSize || size > kLargestSize) return {Status::InvalidArgument, "size: outside 1 to 16384"};
+  if (const Result checked = checkSampling(size, options); !checked) return checked;
   return guarded([&]() -> Result {
     const OpenFile opened(path);
     if (opened.descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
@@ -179,9 +185,14 @@ Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& gri
   });
 }
 
-Result sampleMeshFile(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+Result sampleMeshFile(const char* path, GridSize size, SampleGrid& grid, const LoadOptions& load,
                       const SampleOptions& options) noexcept {
   return sampleMeshFileInRuns(path, size, grid, load, options, RunLimits{});
+}
+
+Result sampleMeshFile(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+                      const SampleOptions& options) noexcept {
+  return sampleMeshFileInRuns(path, GridSize{size, size}, grid, load, options, RunLimits{});
 }
 
 }  // namespace lumivex

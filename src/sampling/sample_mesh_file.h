@@ -16,14 +16,24 @@ struct RunLimits {
   std::uint64_t largestStreamedMesh = std::uint64_t{64} << 20;
 };
 
-Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+Result sampleMeshFileInRuns(const char* path, GridSize size, SampleGrid& grid, const LoadOptions& load,
                             const SampleOptions& options, const RunLimits& limits) noexcept;
 
 class ByteSource;
 // The same from any source (tests give sources that fail): `load.opened` is
 // called first, as if the source had just been opened. A source that changed
 // while it was read is a ReadError.
-Result sampleSourceInRuns(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+Result sampleSourceInRuns(ByteSource& source, GridSize size, SampleGrid& grid, const LoadOptions& load,
                           const SampleOptions& options, const RunLimits& limits) noexcept;
+
+// Square grids.
+inline Result sampleMeshFileInRuns(const char* path, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+                                   const SampleOptions& options, const RunLimits& limits) noexcept {
+  return sampleMeshFileInRuns(path, GridSize{size, size}, grid, load, options, limits);
+}
+inline Result sampleSourceInRuns(ByteSource& source, std::int32_t size, SampleGrid& grid, const LoadOptions& load,
+                                 const SampleOptions& options, const RunLimits& limits) noexcept {
+  return sampleSourceInRuns(source, GridSize{size, size}, grid, load, options, limits);
+}
 
 }  // namespace lumivex
