@@ -1,8 +1,10 @@
 // Differential check of the rasteriser: a mesh built from the input is
 // sampled by the fast path (last triangle first, settled texels skipped, one
 // to three threads) and by the plain per-texel algorithm, under either kernel
-// family, and the two grids must agree byte for byte; the grid must also
-// survive encoding and decoding as a samples file.
+// family, at texel corners or centres, on square and other grids, with or
+// without centroid samples for small triangles; the two grids must agree
+// byte for byte in the samples, the coverage, the ids and the weights; the
+// samples must also survive encoding and decoding as a samples file.
 //
 // The input drives the shapes: triangles near the lattice of texel corners,
 // slivers, tiny and huge coordinates, raw float bit patterns (NaN, infinity,
@@ -60,6 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput in(data, size);
   static constexpr lumivex::LightmapSize kSizes[] = {1, 2, 3, 16, 64, 128};
   const lumivex::LightmapSize gridSize = kSizes[in.byte() % 6];
+  const std::uint8_t shapeByte = in.byte();
+  // Mostly square grids at corners, as the command samples them.
+  const lumivex::GridSize grid{gridSize, shapeByte & 4 ? kSizes[(shapeByte >> 4) % 6] : gridSize};
+  const auto point = shapeByte & 1 ? lumivex::SamplePoint::Centre : lumivex::SamplePoint::Corner;
+  const bool coverSmallTriangles = (shapeByte & 2) != 0;
   const std::size_t threads = 1 + in.byte() % 3;
   const auto family = in.byte() & 1 ? lumivex::testing::Family::Simd : lumivex::testing::Family::Baseline;
 
@@ -109,20 +116,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<lumivex::MeshRecord> meshes = {record, record};
 
   lumivex::testing::useKernelFamily(family);
-  lumivex::SampleGrid expected = lumivex::makeSampleGrid(gridSize);
-  for (const lumivex::MeshRecord& m : meshes) lumivex::testing::referenceRasteriseMesh(m, gridSize, expected);
-  lumivex::SampleGrid actual = lumivex::makeSampleGrid(gridSize);
+  const lumivex::GridShape shape(grid, point);
+  const lumivex::testing::PlainMesh plain = lumivex::testing::plainMeshOf(record);
+  const lumivex::testing::PlainMesh plainMeshes[] = {plain, plain};
+  lumivex::SampleGrid expected = lumivex::makeSampleGrid(grid, {true, true});
+  lumivex::testing::referenceSample(plainMeshes, shape, coverSmallTriangles, expected);
+  lumivex::SampleGrid actual = lumivex::makeSampleGrid(grid, {true, true});
   lumivex::RasteriseOptions options;
   options.exactThreads = threads;
-  lumivex::rasteriseMeshRecords(meshes, gridSize, actual, options);
-  if (std::memcmp(actual.data(), expected.data(), actual.cellCount() * sizeof(lumivex::Sample)) != 0) {
-    std::fprintf(stderr, "fast and plain rasterisers differ (size %d, %zu threads)\n", gridSize, threads);
+  options.coverSmallTriangles = coverSmallTriangles;
+  lumivex::rasteriseMeshRecords(meshes, shape, actual, options);
+  std::vector<std::uint8_t> actualCoverage(actual.cellCount()), expectedCoverage(expected.cellCount());
+  actual.copyCoverage(actualCoverage);
+  expected.copyCoverage(expectedCoverage);
+  const auto same = [](auto a, auto b) { return std::memcmp(a.data(), b.data(), a.size_bytes()) == 0; };
+  if (!same(actual.samples(), expected.samples()) || actualCoverage != expectedCoverage ||
+      !same(actual.triangleIds(), expected.triangleIds()) || !same(actual.meshIds(), expected.meshIds()) ||
+      !same(actual.barycentrics(), expected.barycentrics()) ||
+      actual.stats().smallTrianglesPlaced != expected.stats().smallTrianglesPlaced) {
+    std::fprintf(stderr, "fast and plain rasterisers differ (%d x %d, %s, %zu threads)\n", grid.width, grid.height,
+                 point == lumivex::SamplePoint::Centre ? "centres" : "corners", threads);
     std::abort();
   }
 
   const std::vector<std::uint8_t> encoded = lumivex::encodeSamplesFile(actual);
   lumivex::SampleGrid decoded;
-  if (!lumivex::decodeSamplesFile(encoded.data(), encoded.size(), decoded) || decoded.size() != gridSize ||
+  if (!lumivex::decodeSamplesFile(encoded.data(), encoded.size(), decoded) || decoded.width() != grid.width ||
+      decoded.height() != grid.height ||
       std::memcmp(decoded.data(), actual.data(), actual.cellCount() * sizeof(lumivex::Sample)) != 0) {
     std::fprintf(stderr, "samples file does not round-trip\n");
     std::abort();
