@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "support.h"
 
@@ -19,28 +21,58 @@ class Samples {
   Samples() = default;
   explicit Samples(lumivex::SampleGrid grid) : grid_(std::make_shared<lumivex::SampleGrid>(std::move(grid))) {}
 
-  std::int32_t size() const { return grid_->size(); }
+  py::ssize_t width() const { return grid_->width(); }
+  py::ssize_t height() const { return grid_->height(); }
+  // An int for a square grid, (width, height) otherwise: as `size` is given.
+  py::object size() const {
+    if (width() == height()) return py::int_(width());
+    return py::make_tuple(width(), height());
+  }
   const lumivex::SampleGrid& grid() const { return *grid_; }
 
-  // A (size, size, 3) float32 view of the positions (offset 0) or normals (12).
-  py::array view(py::handle owner, std::size_t offset) const {
-    const auto size = static_cast<py::ssize_t>(grid_->size());
-    const auto* base = reinterpret_cast<const std::uint8_t*>(grid_->data()) + offset;
-    return py::array(py::dtype::of<float>(), {size, size, py::ssize_t{3}},
-                     {size * py::ssize_t{24}, py::ssize_t{24}, py::ssize_t{4}}, base, owner);
-  }
-  py::array_t<bool> covered() const {
-    const auto size = static_cast<py::ssize_t>(grid_->size());
-    py::array_t<bool> result({size, size});
-    bool* out = result.mutable_data();
-    for (std::int32_t row = 0; row < grid_->size(); ++row) {
-      for (std::int32_t col = 0; col < grid_->size(); ++col) *out++ = grid_->covered(col, row);
+  // A (height, width, count) view of `count` values of T a texel, `bytes`
+  // bytes apart from texel to texel, starting at `base`; None where the
+  // channel was not asked for.
+  template <typename T>
+  py::object view(py::handle owner, const void* base, py::ssize_t count, py::ssize_t bytes) const {
+    if (base == nullptr || grid_->cellCount() == 0) return py::none();
+    std::vector<py::ssize_t> shape = {height(), width()}, strides = {width() * bytes, bytes};
+    if (count > 1) {
+      shape.push_back(count);
+      strides.push_back(static_cast<py::ssize_t>(sizeof(T)));
     }
+    return py::array(py::dtype::of<T>(), shape, strides, base, owner);
+  }
+  py::object samplesView(py::handle owner, std::size_t offset) const {
+    return view<float>(owner, reinterpret_cast<const std::uint8_t*>(grid_->data()) + offset, 3, 24);
+  }
+  // Computed on first use, then the same read-only array every time.
+  py::object covered() {
+    if (!covered_) {
+      py::array_t<bool> mask({height(), width()});
+      grid_->copyCoverage({reinterpret_cast<std::uint8_t*>(mask.mutable_data()), grid_->cellCount()});
+      mask.attr("flags").attr("writeable") = false;
+      covered_ = mask;
+    }
+    return covered_;
+  }
+  py::dict stats() {
+    if (!stats_) {
+      py::gil_scoped_release released;  // one pass over a grid that may be large
+      stats_ = grid_->stats();
+    }
+    py::dict result;
+    result["covered_texels"] = stats_->coveredTexels;
+    result["zero_normals"] = stats_->zeroNormals;
+    result["non_finite_normals"] = stats_->nonFiniteNormals;
+    result["small_triangles_placed"] = stats_->smallTrianglesPlaced;
     return result;
   }
 
  private:
   std::shared_ptr<lumivex::SampleGrid> grid_;
+  py::object covered_;
+  std::optional<lumivex::SampleStats> stats_;
 };
 
 // ---------------------------------------------------------------- meshes
@@ -115,8 +147,8 @@ using namespace lumivex_python;
 
 PYBIND11_MODULE(_lumivex, m) {
   m.doc() =
-      "Sample points of a lightmap: for every texel of a size x size grid, the surface position and unit normal\n"
-      "that map to its corner through the meshes' lightmap UVs. Rows follow v, columns follow u (v = 0 is row 0).";
+      "Sample points of a lightmap: for every texel of a grid, the surface position and unit normal that map to\n"
+      "its corner (or centre) through the meshes' lightmap UVs. Rows follow v, columns follow u (v = 0 is row 0).";
   m.attr("__version__") = lumivex::version();
 
   damagedFileType = PyErr_NewExceptionWithDoc(
@@ -128,17 +160,49 @@ PYBIND11_MODULE(_lumivex, m) {
   defineLayoutFunctions(m);
 
   py::class_<Samples>(m, "Samples",
-                      "A size x size grid of samples. positions and normals are (size, size, 3) float32 views, indexed\n"
-                      "[row, col]; covered is a (size, size) bool array, False where no triangle covers the texel.")
-      .def_property_readonly("size", &Samples::size, "Texels on a side.")
+                      "A grid of samples, height rows of width texels. positions and normals are (height, width, 3)\n"
+                      "float32 views, indexed [row, col]; covered is a (height, width) bool array, True where a triangle\n"
+                      "wrote the texel; triangle_ids, mesh_ids and barycentrics are there when asked for.")
+      .def_property_readonly("size", &Samples::size, "Texels on a side (an int) for a square grid, else (width, height).")
+      .def_property_readonly("width", &Samples::width, "Texels in a row (along u).")
+      .def_property_readonly("height", &Samples::height, "Rows (along v).")
       .def_property_readonly(
-          "positions", [](py::object self) { return self.cast<const Samples&>().view(self, 0); },
-          "(size, size, 3) float32 view of the surface positions, [row, col, xyz].")
+          "positions", [](py::object self) { return self.cast<const Samples&>().samplesView(self, 0); },
+          "(height, width, 3) float32 view of the surface positions, [row, col, xyz].")
       .def_property_readonly(
-          "normals", [](py::object self) { return self.cast<const Samples&>().view(self, 12); },
-          "(size, size, 3) float32 view of the unit normals, [row, col, xyz].")
+          "normals", [](py::object self) { return self.cast<const Samples&>().samplesView(self, 12); },
+          "(height, width, 3) float32 view of the unit normals, [row, col, xyz].")
       .def_property_readonly("covered", &Samples::covered,
-                             "(size, size) bool: True where a triangle covers the texel (any value not +0.0).")
+                             "(height, width) bool, read-only: True where a triangle wrote the texel (for samples read\n"
+                             "from a file: where its six values are not all +0.0). Computed once.")
+      .def_property_readonly(
+          "triangle_ids",
+          [](py::object self) {
+            const Samples& samples = self.cast<const Samples&>();
+            return samples.view<std::uint32_t>(self, samples.grid().triangleIds().data(), 1, 4);
+          },
+          "(height, width) uint32 view: each texel's triangle, by its index within its mesh (0xFFFFFFFF where\n"
+          "nothing covers it); None unless sampled with ids=True.")
+      .def_property_readonly(
+          "mesh_ids",
+          [](py::object self) {
+            const Samples& samples = self.cast<const Samples&>();
+            return samples.view<std::uint32_t>(self, samples.grid().meshIds().data(), 1, 4);
+          },
+          "(height, width) uint32 view: each texel's mesh (0 for one mesh; 0xFFFFFFFF where nothing covers it);\n"
+          "None unless sampled with ids=True.")
+      .def_property_readonly(
+          "barycentrics",
+          [](py::object self) {
+            const Samples& samples = self.cast<const Samples&>();
+            return samples.view<float>(self, samples.grid().barycentrics().data(), 2, 8);
+          },
+          "(height, width, 2) float32 view: the weights w1, w2 of the triangle's second and third corners at the\n"
+          "sample point, so that a value there is (1 - w1 - w2) a0 + w1 a1 + w2 a2; None unless sampled with\n"
+          "barycentrics=True.")
+      .def_property_readonly("stats", &Samples::stats,
+                             "dict: covered_texels, zero_normals and non_finite_normals (among the covered texels), and\n"
+                             "small_triangles_placed (with cover_small_triangles=True).")
       .def(
           "save",
           [](const Samples& samples, const py::object& path) {
@@ -151,9 +215,10 @@ PYBIND11_MODULE(_lumivex, m) {
             if (!result) raise(result, name);
           },
           py::arg("path"),
-          "Writes the samples file: complete or not at all (a temporary file renamed into place).")
+          "Writes the samples file (positions and normals only): complete or not at all (a temporary file\n"
+          "renamed into place).")
       .def("__repr__", [](const Samples& samples) {
-        return "<lumivex.Samples " + std::to_string(samples.size()) + " x " + std::to_string(samples.size()) + ">";
+        return "<lumivex.Samples " + std::to_string(samples.width()) + " x " + std::to_string(samples.height()) + ">";
       });
 
   m.def(
@@ -206,53 +271,64 @@ PYBIND11_MODULE(_lumivex, m) {
   m.def(
       "sample",
       [](const py::object& positions, const py::object& normals, const py::object& lightmapUv,
-         const py::object& triangles, std::int64_t size, std::int64_t threads, std::optional<py::function> progress) {
-        const auto p = floatColumns(positions, "positions", 3);
-        const auto n = floatColumns(normals, "normals", 3);
-        const auto uv = floatColumns(lightmapUv, "lightmap_uv", 2);
-        if (n.shape(0) != p.shape(0)) throw py::value_error("normals: must have as many rows as positions");
-        if (uv.shape(0) != p.shape(0)) throw py::value_error("lightmap_uv: must have as many rows as positions");
-        const std::vector<std::uint32_t> indices = triangleIndices(triangles, p.shape(0));
-        checkSize(size);
+         const py::object& triangles, const py::object& size, const std::string& samplePoint, bool ids,
+         bool barycentrics, bool coverSmallTriangles, std::int64_t threads, std::optional<py::function> progress) {
+        const FloatRows p = floatRows(positions, "positions", 3);
+        const FloatRows n = floatRows(normals, "normals", 3);
+        const FloatRows uv = floatRows(lightmapUv, "lightmap_uv", 2);
+        if (n.rows != p.rows) throw py::value_error("normals: must have as many rows as positions");
+        if (uv.rows != p.rows) throw py::value_error("lightmap_uv: must have as many rows as positions");
+        const std::vector<std::uint32_t> indices = triangleIndices(triangles, p.rows);
+        const lumivex::GridSize grid = gridSize(size);
         if (threads < 0) throw py::value_error("threads: must be 0 or more");
 
         lumivex::MeshArrays mesh;
-        mesh.positions = {p.data(), static_cast<std::size_t>(p.size())};
-        mesh.normals = {n.data(), static_cast<std::size_t>(n.size())};
-        mesh.lightmapUvs = {uv.data(), static_cast<std::size_t>(uv.size())};
+        mesh.positions = p.values;
+        mesh.positionStride = p.stride;
+        mesh.normals = n.values;
+        mesh.normalStride = n.stride;
+        mesh.lightmapUvs = uv.values;
+        mesh.lightmapUvStride = uv.stride;
         mesh.indices32 = indices;
         ProgressBridge bridge{progress, std::nullopt};
-        lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
-        return runSampling(
-            [&](lumivex::SampleGrid& grid) {
-              return lumivex::sampleMesh(mesh, static_cast<std::int32_t>(size), grid, options);
-            },
-            bridge, FilePath{}, options);
+        lumivex::SampleOptions options = samplingOptions(bridge.options(static_cast<std::size_t>(threads)),
+                                                         samplePoint, ids, barycentrics, coverSmallTriangles);
+        return runSampling([&](lumivex::SampleGrid& out) { return lumivex::sampleMesh(mesh, grid, out, options); },
+                           bridge, FilePath{}, options);
       },
       py::arg("positions"), py::arg("normals"), py::arg("lightmap_uv"), py::arg("triangles"), py::arg("size"),
-      py::arg("threads") = 0, py::arg("progress") = py::none(),
-      "Samples one mesh: positions (n, 3), normals (n, 3), lightmap_uv (n, 2) of a floating dtype (float32 is\n"
-      "used as is), triangles (m, 3) of any integer dtype naming rows of positions, into a size x size grid\n"
-      "(1 to 16384). threads: the most threads to use (0: the processors this process may run on). progress:\n"
-      "called with the fraction done. The GIL is released while sampling. Raises ValueError naming a bad argument.");
+      py::kw_only(), py::arg("sample_point") = "corner", py::arg("ids") = false, py::arg("barycentrics") = false,
+      py::arg("cover_small_triangles") = false, py::arg("threads") = 0, py::arg("progress") = py::none(),
+      "Samples one mesh: positions (n, 3), normals (n, 3), lightmap_uv (n, 2) of a floating dtype, triangles\n"
+      "(m, 3) of any integer dtype naming rows of positions, into a grid of size x size texels (size an int) or\n"
+      "width x height (size a pair), each 1 to 16384. float32 arrays whose rows lie a multiple of 4 bytes apart\n"
+      "(column slices of one interleaved vertex buffer) are read where they lie; others are converted.\n"
+      "sample_point: \"corner\" (col, row), as the lumivex command samples, or \"centre\" (col + 0.5, row + 0.5).\n"
+      "ids: fill triangle_ids and mesh_ids. barycentrics: fill barycentrics. cover_small_triangles: a triangle\n"
+      "that holds no sample point still gets its centroid's sample, in the nearest texel no triangle covers.\n"
+      "threads: the most threads to use (0: the processors this process may run on). progress: called with\n"
+      "the fraction done. The GIL is released while sampling. Raises ValueError naming a bad argument.");
 
   m.def(
       "sample_file",
-      [](const py::object& path, std::int64_t size, std::int64_t threads, std::optional<py::function> progress) {
-        checkSize(size);
+      [](const py::object& path, const py::object& size, std::int64_t threads, std::optional<py::function> progress,
+         const std::string& samplePoint, bool ids, bool barycentrics, bool coverSmallTriangles) {
+        const lumivex::GridSize grid = gridSize(size);
         if (threads < 0) throw py::value_error("threads: must be 0 or more");
         const FilePath name = filePath(path);
         ProgressBridge bridge{progress, std::nullopt};
-        lumivex::SampleOptions options = bridge.options(static_cast<std::size_t>(threads));
+        lumivex::SampleOptions options = samplingOptions(bridge.options(static_cast<std::size_t>(threads)),
+                                                         samplePoint, ids, barycentrics, coverSmallTriangles);
         return runSampling(
-            [&](lumivex::SampleGrid& grid) {
-              return lumivex::sampleMeshFile(name.bytes.c_str(), static_cast<std::int32_t>(size), grid, {}, options);
-            },
+            [&](lumivex::SampleGrid& out) { return lumivex::sampleMeshFile(name.bytes.c_str(), grid, out, {}, options); },
             bridge, name, options);
       },
-      py::arg("path"), py::arg("size"), py::arg("threads") = 0, py::arg("progress") = py::none(),
-      "Samples the first group of a mesh file into a size x size grid, exactly as the lumivex command does.\n"
-      "Raises DamagedFile or OSError.");
+      py::arg("path"), py::arg("size"), py::arg("threads") = 0, py::arg("progress") = py::none(), py::kw_only(),
+      py::arg("sample_point") = "corner", py::arg("ids") = false, py::arg("barycentrics") = false,
+      py::arg("cover_small_triangles") = false,
+      "Samples the first group of a mesh file, exactly as the lumivex command does with the default options\n"
+      "(at any size: an int or a (width, height) pair). The keyword options are those of sample(); mesh_ids\n"
+      "count the group's meshes. Raises DamagedFile or OSError.");
 
   m.def(
       "read_samples",

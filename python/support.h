@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,6 +186,51 @@ inline py::array_t<float, py::array::c_style> floatColumns(const py::object& obj
   return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
 }
 
+// An (n, columns) array of floats as the library takes it. A float32 array
+// whose columns lie 4 bytes apart and whose rows lie a multiple of 4 bytes
+// apart, at least a row's width (a column slice of an interleaved vertex
+// buffer), is used where it lies, without a copy; any other floating array is
+// converted to a packed float32 copy, held here.
+struct FloatRows {
+  py::array held;                 // keeps the memory alive
+  std::span<const float> values;  // from the first row's first float to the last row's last
+  std::size_t stride = 0;         // bytes from row to row; 0: packed
+  py::ssize_t rows = 0;
+};
+
+inline FloatRows floatRows(const py::object& object, const char* name, py::ssize_t columns) {
+  const py::array array = py::array::ensure(object);
+  if (!array) throw py::value_error(std::string(name) + ": not an array");
+  if (array.dtype().kind() != 'f') {
+    throw py::value_error(std::string(name) + ": dtype must be a floating type, not " +
+                          std::string(py::str(array.dtype())));
+  }
+  if (array.ndim() != 2 || array.shape(1) != columns) {
+    throw py::value_error(std::string(name) + ": shape must be (n, " + std::to_string(columns) + ")");
+  }
+  FloatRows rows;
+  rows.rows = array.shape(0);
+  const py::ssize_t rowStride = array.strides(0);
+  const bool inPlace = array.dtype().equal(py::dtype::of<float>()) && array.strides(1) == 4 &&
+                       reinterpret_cast<std::uintptr_t>(array.data()) % alignof(float) == 0 &&
+                       (rows.rows <= 1 || (rowStride >= 4 * columns && rowStride % 4 == 0));
+  if (inPlace) {
+    rows.held = array;
+    const auto* first = static_cast<const float*>(array.data());
+    if (rows.rows > 1) {
+      rows.stride = static_cast<std::size_t>(rowStride);
+      rows.values = {first, static_cast<std::size_t>((rows.rows - 1) * rowStride / 4 + columns)};
+    } else {
+      rows.values = {first, static_cast<std::size_t>(rows.rows * columns)};
+    }
+    return rows;
+  }
+  const auto packed = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
+  rows.held = packed;
+  rows.values = {packed.data(), static_cast<std::size_t>(packed.size())};
+  return rows;
+}
+
 inline std::vector<std::uint32_t> triangleIndices(const py::object& object, py::ssize_t vertexCount) {
   const py::array array = py::array::ensure(object);
   if (!array) throw py::value_error("triangles: not an array");
@@ -217,6 +263,41 @@ inline void checkSize(std::int64_t size) {
   if (size < lumivex::kSmallestSize || size > lumivex::kLargestSize) {
     throw py::value_error("size: must be from 1 to 16384, not " + std::to_string(size));
   }
+}
+
+// A grid's size: an int (a square grid) or a (width, height) pair, each 1 to 16384.
+inline lumivex::GridSize gridSize(const py::object& size) {
+  if (py::isinstance<py::int_>(size) && !py::isinstance<py::bool_>(size)) {
+    const auto edge = size.cast<std::int64_t>();
+    checkSize(edge);
+    return {static_cast<std::int32_t>(edge), static_cast<std::int32_t>(edge)};
+  }
+  if ((py::isinstance<py::tuple>(size) || py::isinstance<py::list>(size)) && py::len(size) == 2) {
+    const py::sequence pair = size;
+    if (py::isinstance<py::int_>(pair[0]) && py::isinstance<py::int_>(pair[1])) {
+      const auto width = pair[0].cast<std::int64_t>(), height = pair[1].cast<std::int64_t>();
+      checkSize(width);
+      checkSize(height);
+      return {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
+    }
+  }
+  throw py::value_error("size: must be an int or a (width, height) pair of ints");
+}
+
+// The sampling options every sampling function takes by keyword.
+inline lumivex::SampleOptions samplingOptions(lumivex::SampleOptions options, const std::string& samplePoint, bool ids,
+                                              bool barycentrics, bool coverSmallTriangles) {
+  if (samplePoint == "corner") {
+    options.samplePoint = lumivex::SamplePoint::Corner;
+  } else if (samplePoint == "centre" || samplePoint == "center") {
+    options.samplePoint = lumivex::SamplePoint::Centre;
+  } else {
+    throw py::value_error("sample_point: must be \"corner\" or \"centre\", not \"" + samplePoint + "\"");
+  }
+  options.ids = ids;
+  options.barycentrics = barycentrics;
+  options.coverSmallTriangles = coverSmallTriangles;
+  return options;
 }
 
 // Layout functions, defined beside the sampling ones.

@@ -1,8 +1,9 @@
 """Sample points of a lightmap, from meshes held as NumPy arrays or read from mesh files.
 
-For every texel of a size x size grid, the surface position and unit normal that map to the texel's
-corner through the meshes' lightmap UVs. Columns follow u and rows follow v, with no flip (v = 0 is
-row 0); arrays of samples are indexed [row, col].
+For every texel of a grid (size x size, or width x height), the surface position and unit normal that
+map to the texel's corner (or, with sample_point="centre", its centre) through the meshes' lightmap
+UVs, and on request the triangle, mesh and barycentric weights behind each texel. Columns follow u and
+rows follow v, with no flip (v = 0 is row 0); arrays of samples are indexed [row, col].
 """
 
 from ._lumivex import (  # noqa: F401

@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Callable, Optional, Union
+from typing import Callable, Literal, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -17,22 +17,41 @@ class DamagedFile(ValueError):
     """The byte offset in the file where the problem was found."""
     path: Optional[str]
 
+_Size = Union[int, tuple[int, int]]
+
 class Samples:
-    """A size x size grid of samples, indexed [row, col]."""
+    """A grid of samples, height rows of width texels, indexed [row, col]."""
 
     @property
-    def size(self) -> int: ...
+    def size(self) -> Union[int, tuple[int, int]]:
+        """Texels on a side for a square grid, else (width, height)."""
+    @property
+    def width(self) -> int: ...
+    @property
+    def height(self) -> int: ...
     @property
     def positions(self) -> npt.NDArray[np.float32]:
-        """(size, size, 3) float32 view of the surface positions."""
+        """(height, width, 3) float32 view of the surface positions."""
     @property
     def normals(self) -> npt.NDArray[np.float32]:
-        """(size, size, 3) float32 view of the unit normals."""
+        """(height, width, 3) float32 view of the unit normals."""
     @property
     def covered(self) -> npt.NDArray[np.bool_]:
-        """(size, size): True where a triangle covers the texel."""
+        """(height, width), read-only: True where a triangle wrote the texel. Computed once."""
+    @property
+    def triangle_ids(self) -> Optional[npt.NDArray[np.uint32]]:
+        """(height, width): each texel's triangle within its mesh, 0xFFFFFFFF where uncovered; None unless ids=True."""
+    @property
+    def mesh_ids(self) -> Optional[npt.NDArray[np.uint32]]:
+        """(height, width): each texel's mesh, 0xFFFFFFFF where uncovered; None unless ids=True."""
+    @property
+    def barycentrics(self) -> Optional[npt.NDArray[np.float32]]:
+        """(height, width, 2): weights w1, w2 of the triangle's second and third corners; None unless asked for."""
+    @property
+    def stats(self) -> dict[str, int]:
+        """covered_texels, zero_normals, non_finite_normals, small_triangles_placed."""
     def save(self, path: _Path) -> None:
-        """Writes the samples file: complete or not at all."""
+        """Writes the samples file (positions and normals): complete or not at all."""
 
 def read_mesh(path: _Path) -> list[list[dict]]:
     """Reads a mesh file into groups of meshes: dicts with vertex_size, vertex_stride, format_kind,
@@ -46,17 +65,31 @@ def sample(
     normals: npt.ArrayLike,
     lightmap_uv: npt.ArrayLike,
     triangles: npt.ArrayLike,
-    size: int,
+    size: _Size,
+    *,
+    sample_point: Literal["corner", "centre"] = "corner",
+    ids: bool = False,
+    barycentrics: bool = False,
+    cover_small_triangles: bool = False,
     threads: int = 0,
     progress: Optional[Callable[[float], object]] = None,
 ) -> Samples:
     """Samples one mesh: positions (n, 3), normals (n, 3), lightmap_uv (n, 2), triangles (m, 3) into a
-    size x size grid (1 to 16384). Raises ValueError naming a bad argument."""
+    size x size or (width, height) grid (1 to 16384 each). float32 column slices of an interleaved buffer
+    are read in place. Raises ValueError naming a bad argument."""
 
 def sample_file(
-    path: _Path, size: int, threads: int = 0, progress: Optional[Callable[[float], object]] = None
+    path: _Path,
+    size: _Size,
+    threads: int = 0,
+    progress: Optional[Callable[[float], object]] = None,
+    *,
+    sample_point: Literal["corner", "centre"] = "corner",
+    ids: bool = False,
+    barycentrics: bool = False,
+    cover_small_triangles: bool = False,
 ) -> Samples:
-    """Samples the first group of a mesh file, exactly as the lumivex command does."""
+    """Samples the first group of a mesh file, exactly as the lumivex command does with the default options."""
 
 def read_samples(path: _Path) -> Samples:
     """Reads a samples file of any size."""

@@ -99,14 +99,15 @@ struct KeptSample {
   Sample sample;
 };
 
+template <bool kChannels>
 struct ListSink {
   std::vector<KeptSample>& kept;
-  std::vector<TexelOrigin>* origins;  // beside `kept`, for a grid with channels
+  std::vector<TexelOrigin>& origins;  // beside `kept`, for a grid with channels
   Sample scratch{};
   Sample& cell(std::int32_t, std::int32_t) { return scratch; }
   void keep(std::int32_t col, std::int32_t row, const TexelOrigin& origin) {
     kept.push_back({col, row, scratch});
-    if (origins != nullptr) origins->push_back(origin);
+    if constexpr (kChannels) origins.push_back(origin);
   }
 };
 
@@ -395,7 +396,7 @@ bool rasteriseRun(std::span<const SampledMesh> meshes, std::size_t firstMesh, co
   const auto stretches = static_cast<std::size_t>(workers);
   std::vector<std::unique_ptr<SettledTexels>> settledAside(stretches - 1);
   std::vector<std::vector<KeptSample>> kept(stretches - 1);
-  std::vector<std::vector<TexelOrigin>> origins(kChannels ? stretches - 1 : 0);
+  std::vector<std::vector<TexelOrigin>> origins(stretches - 1);  // empty without channels
   for (auto& copy : settledAside) copy = std::make_unique<SettledTexels>(target.settled);
   onWorkers(stretches, [&](std::size_t index) {
     const std::size_t part = stretches - 1 - index;  // worker 0 takes the last stretch
@@ -405,7 +406,7 @@ bool rasteriseRun(std::span<const SampledMesh> meshes, std::size_t firstMesh, co
       completed[index] = rasteriseStretch<kCentre>(meshes, firstMesh, {from, to, Band{}, true, true}, target.shape, gridSink,
                                           target.settled, target.tracker);
     } else {
-      ListSink sink{kept[part], kChannels ? &origins[part] : nullptr};
+      ListSink<kChannels> sink{kept[part], origins[part]};
       completed[index] = rasteriseStretch<kCentre>(meshes, firstMesh, {from, to, Band{}, true, false}, target.shape, sink,
                                           *settledAside[part], target.tracker);
     }

@@ -54,6 +54,7 @@ bool placementOf(const SampledMesh& mesh, std::size_t meshIndex, std::size_t t, 
     return false;
   }
   if (layout == Layout::Ready && holdsSamplePoint(triangle)) return false;
+  if (layout == Layout::NoCorner) triangle.bind(mesh, vertices);
   if (!triangle.blendAt(x, y, placement.sample)) return false;
   placement.origin = {static_cast<std::uint32_t>(meshIndex), static_cast<std::uint32_t>(t), triangle.w1(),
                       triangle.w2()};

@@ -124,10 +124,6 @@ class TexelTriangle {
       }
     }
     offset_ = grid.sampleOffset;
-    mesh_ = &mesh;
-    vertices_ = vertices;
-    sidesReady_ = false;
-    blendReady_ = false;
     const auto& [t0, t1, t2] = corners_;
     if (rule_ != nullptr && withinLimit(*rule_)) [[likely]] {
       // Finite, and small enough for the corner rule: most triangles.
@@ -159,7 +155,17 @@ class TexelTriangle {
                         offset_);
       if (!band.ownsAnyOf(rows_)) return Layout::NoCorner;
     }
+    bind(mesh, vertices);
     return Layout::Ready;
+  }
+
+  // Makes a triangle laid out as NoCorner ready for blendAt (most such
+  // triangles are never sampled, so layOut leaves this to the caller).
+  void bind(const SampledMesh& mesh, const std::array<std::size_t, 3>& vertices) {
+    mesh_ = &mesh;
+    vertices_ = vertices;
+    sidesReady_ = false;
+    blendReady_ = false;
   }
 
   ScanRange cols() const { return cols_; }
