@@ -171,9 +171,9 @@ lumivex::Result runInterruptible(Call&& call, std::atomic<bool>& cancel, Progres
 
 // ---------------------------------------------------------------- argument checks
 
-// `array` as a C-contiguous float32 array of shape (n, columns): converted
-// from any floating dtype, refused otherwise, naming the argument.
-inline py::array_t<float, py::array::c_style> floatColumns(const py::object& object, const char* name, py::ssize_t columns) {
+// `object` as an array of shape (n, columns) of a floating dtype, refused
+// otherwise, naming the argument.
+inline py::array floatArray(const py::object& object, const char* name, py::ssize_t columns) {
   const py::array array = py::array::ensure(object);
   if (!array) throw py::value_error(std::string(name) + ": not an array");
   if (array.dtype().kind() != 'f') {
@@ -183,7 +183,12 @@ inline py::array_t<float, py::array::c_style> floatColumns(const py::object& obj
   if (array.ndim() != 2 || array.shape(1) != columns) {
     throw py::value_error(std::string(name) + ": shape must be (n, " + std::to_string(columns) + ")");
   }
-  return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
+  return array;
+}
+
+// The same as a C-contiguous float32 array, converted where it is not one.
+inline py::array_t<float, py::array::c_style> floatColumns(const py::object& object, const char* name, py::ssize_t columns) {
+  return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(floatArray(object, name, columns));
 }
 
 // An (n, columns) array of floats as the library takes it. A float32 array
@@ -199,15 +204,7 @@ struct FloatRows {
 };
 
 inline FloatRows floatRows(const py::object& object, const char* name, py::ssize_t columns) {
-  const py::array array = py::array::ensure(object);
-  if (!array) throw py::value_error(std::string(name) + ": not an array");
-  if (array.dtype().kind() != 'f') {
-    throw py::value_error(std::string(name) + ": dtype must be a floating type, not " +
-                          std::string(py::str(array.dtype())));
-  }
-  if (array.ndim() != 2 || array.shape(1) != columns) {
-    throw py::value_error(std::string(name) + ": shape must be (n, " + std::to_string(columns) + ")");
-  }
+  const py::array array = floatArray(object, name, columns);
   FloatRows rows;
   rows.rows = array.shape(0);
   const py::ssize_t rowStride = array.strides(0);

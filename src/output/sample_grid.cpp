@@ -138,19 +138,9 @@ void SampleGrid::release() noexcept {
 
 SampleGrid::~SampleGrid() { release(); }
 
-SampleGrid::SampleGrid(SampleGrid&& other) noexcept
-    : width_(std::exchange(other.width_, 0)),
-      height_(std::exchange(other.height_, 0)),
-      samples_(std::exchange(other.samples_, nullptr)),
-      mappedBytes_(std::exchange(other.mappedBytes_, 0)),
-      extras_(std::exchange(other.extras_, nullptr)),
-      extrasMappedBytes_(std::exchange(other.extrasMappedBytes_, 0)),
-      coverage_(std::exchange(other.coverage_, nullptr)),
-      coverageWordsPerRow_(std::exchange(other.coverageWordsPerRow_, 0)),
-      triangleIds_(std::exchange(other.triangleIds_, nullptr)),
-      meshIds_(std::exchange(other.meshIds_, nullptr)),
-      barycentrics_(std::exchange(other.barycentrics_, nullptr)),
-      smallTrianglesPlaced_(std::exchange(other.smallTrianglesPlaced_, 0)) {}
+// Moving swaps: the moved-from grid takes this one's empty state (or, for
+// assignment, its old contents, which it frees).
+SampleGrid::SampleGrid(SampleGrid&& other) noexcept { *this = std::move(other); }
 
 SampleGrid& SampleGrid::operator=(SampleGrid&& other) noexcept {
   std::swap(width_, other.width_);
