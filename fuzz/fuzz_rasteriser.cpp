@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> actualCoverage(actual.cellCount()), expectedCoverage(expected.cellCount());
   actual.copyCoverage(actualCoverage);
   expected.copyCoverage(expectedCoverage);
-  const auto same = [](auto a, auto b) { return std::memcmp(a.data(), b.data(), a.size_bytes()) == 0; };
+  const auto same = [](auto a, auto b) { return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size_bytes()) == 0); };
   if (!same(actual.samples(), expected.samples()) || actualCoverage != expectedCoverage ||
       !same(actual.triangleIds(), expected.triangleIds()) || !same(actual.meshIds(), expected.meshIds()) ||
       !same(actual.barycentrics(), expected.barycentrics()) ||

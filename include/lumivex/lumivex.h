@@ -41,9 +41,9 @@
 namespace lumivex {
 
 inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 1;
+inline constexpr int kVersionMinor = 2;
 inline constexpr int kVersionPatch = 0;
-// "1.1.0": the version of the library the program runs with.
+// "1.2.0": the version of the library the program runs with.
 LUMIVEX_API const char* version() noexcept;
 
 // ---------------------------------------------------------------- results

@@ -225,7 +225,7 @@ def test_progress_and_the_gil_released_while_sampling():
 
 
 def test_version_and_docs():
-    assert lumivex.__version__ == "1.1.0"
+    assert lumivex.__version__ == "1.2.0"
     assert "lightmap" in lumivex.__doc__
     assert lumivex.sample.__doc__ and lumivex.Samples.positions.__doc__
 
