@@ -1,5 +1,5 @@
-# Installing the library as a package: the public header, liblumivex, the
-# CMake package (find_package(lumivex 1.1) gives lumivex::lumivex) and a
+# Installing the library as a package: the public headers, liblumivex, the
+# CMake package (find_package(lumivex 1.2) gives lumivex::lumivex) and a
 # pkg-config file. Nothing under src/ is installed.
 include(CMakePackageConfigHelpers)
 
@@ -20,13 +20,14 @@ install(FILES ${PROJECT_BINARY_DIR}/lumivexConfig.cmake ${PROJECT_BINARY_DIR}/lu
   DESTINATION ${LUMIVEX_CMAKE_DIR})
 
 # pkg-config: a static library also needs the thread library and the C++
-# runtime; a program linked with the shared one finds it where it was
-# installed, wherever that is.
+# runtime (and, for programs linked by a C compiler, the maths library the
+# C++ runtime uses); a program linked with the shared one finds it where it
+# was installed, wherever that is.
 if(BUILD_SHARED_LIBS)
   set(LUMIVEX_PC_PRIVATE_LIBS "")
   set(LUMIVEX_PC_RUN_PATH "-Wl,-rpath,\${libdir}")
 else()
-  set(LUMIVEX_PC_PRIVATE_LIBS "-pthread -lstdc++")
+  set(LUMIVEX_PC_PRIVATE_LIBS "-pthread -lstdc++ -lm")
 endif()
 # The prefix is found from where the file lies, so `cmake --install --prefix` anywhere works.
 file(RELATIVE_PATH LUMIVEX_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
