@@ -3,6 +3,7 @@
 
 #include <lumivex/layout.h>
 
+#include "mesh_dicts.h"
 #include "support.h"
 
 namespace lumivex_python {
@@ -17,39 +18,6 @@ py::array_t<T> arrayOf(const std::vector<T>& values, py::ssize_t columns = 0) {
   py::array_t<T> array = columns == 0 ? py::array_t<T>(count) : py::array_t<T>({count / columns, columns});
   std::copy(values.begin(), values.end(), array.mutable_data());
   return array;
-}
-
-// One mesh's arrays as the library takes them, and the memory they view.
-struct HeldMesh {
-  py::array_t<float, py::array::c_style> positions;
-  std::optional<py::array_t<float, py::array::c_style>> normals, uvs;
-  std::vector<std::uint32_t> triangles;
-  lumivex::MeshArrays arrays() const {
-    lumivex::MeshArrays a;
-    a.positions = {positions.data(), static_cast<std::size_t>(positions.size())};
-    if (normals) a.normals = {normals->data(), static_cast<std::size_t>(normals->size())};
-    if (uvs) a.lightmapUvs = {uvs->data(), static_cast<std::size_t>(uvs->size())};
-    a.indices32 = triangles;
-    return a;
-  }
-};
-
-HeldMesh heldMesh(const py::object& positions, const py::object& triangles, const py::object& normals,
-                  const py::object& uvs, const char* uvName) {
-  HeldMesh held;
-  held.positions = floatColumns(positions, "positions", 3);
-  if (!normals.is_none()) {
-    held.normals = floatColumns(normals, "normals", 3);
-    if (held.normals->shape(0) != held.positions.shape(0)) throw py::value_error("normals: must have as many rows as positions");
-  }
-  if (!uvs.is_none()) {
-    held.uvs = floatColumns(uvs, uvName, 2);
-    if (held.uvs->shape(0) != held.positions.shape(0)) {
-      throw py::value_error(std::string(uvName) + ": must have as many rows as positions");
-    }
-  }
-  held.triangles = triangleIndices(triangles, held.positions.shape(0));
-  return held;
 }
 
 // Several meshes given as lists of arrays, or one mesh as arrays.
@@ -138,62 +106,6 @@ py::dict check(const py::object& positions, const py::object& triangles, const p
   for (const lumivex::LayoutCounts& counts : report.meshes) meshes.append(countsDict(counts));
   out["meshes"] = meshes;
   return out;
-}
-
-// One mesh of write_mesh: a dict with vertices ((n, 10) float32 records) or
-// positions, normals and lightmap_uv (and uv); triangles or indices; a name.
-using FloatArray = py::array_t<float, py::array::c_style>;
-
-HeldMesh meshToWrite(const py::dict& mesh, std::string& name, std::optional<FloatArray>& records,
-                     std::optional<FloatArray>& firstUvs) {
-  name = mesh.contains("name") ? py::str(mesh["name"]).cast<std::string>() : std::string("mesh");
-  const py::object triangles = mesh.contains("triangles") ? py::object(mesh["triangles"])
-                               : mesh.contains("indices") ? py::array(py::module_::import("numpy").attr("asarray")(mesh["indices"]).attr("reshape")(-1, 3))
-                                                          : py::object(py::none());
-  if (triangles.is_none()) throw py::value_error("mesh: needs triangles (or indices)");
-  HeldMesh held;
-  if (mesh.contains("vertices") && !mesh["vertices"].is_none()) {
-    records = floatColumns(mesh["vertices"], "vertices", 10);
-    held.triangles = triangleIndices(triangles, records->shape(0));
-    return held;
-  }
-  for (const char* key : {"positions", "normals", "lightmap_uv"}) {
-    if (!mesh.contains(key)) throw py::value_error(std::string("mesh: needs vertices, or ") + key);
-  }
-  held = heldMesh(mesh["positions"], triangles, mesh["normals"], mesh["lightmap_uv"], "lightmap_uv");
-  if (mesh.contains("uv") && !mesh["uv"].is_none()) {
-    firstUvs = floatColumns(mesh["uv"], "uv", 2);
-    if (firstUvs->shape(0) != held.positions.shape(0)) throw py::value_error("uv: must have as many rows as positions");
-  }
-  return held;
-}
-
-// The meshes of one group, and the memory they view.
-struct HeldGroup {
-  std::vector<std::string> names;
-  std::vector<std::optional<FloatArray>> records, firstUvs;
-  std::vector<HeldMesh> held;
-  std::vector<lumivex::NamedMesh> named;
-};
-
-void holdGroup(const py::list& list, HeldGroup& group) {
-  group.names.resize(list.size());
-  group.records.resize(list.size());
-  group.firstUvs.resize(list.size());
-  for (std::size_t m = 0; m < list.size(); ++m) {
-    group.held.push_back(meshToWrite(list[m], group.names[m], group.records[m], group.firstUvs[m]));
-  }
-  for (std::size_t m = 0; m < group.held.size(); ++m) {
-    lumivex::NamedMesh mesh{group.names[m], group.held[m].arrays(), {}};
-    if (group.records[m]) {
-      mesh.arrays = {};
-      mesh.arrays.vertices = {reinterpret_cast<const lumivex::Vertex*>(group.records[m]->data()),
-                              static_cast<std::size_t>(group.records[m]->shape(0))};
-      mesh.arrays.indices32 = group.held[m].triangles;
-    }
-    if (group.firstUvs[m]) mesh.uvs = {group.firstUvs[m]->data(), static_cast<std::size_t>(group.firstUvs[m]->size())};
-    group.named.push_back(mesh);
-  }
 }
 
 void writeMesh(const py::object& path, const py::object& groups) {

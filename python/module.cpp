@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "mesh_dicts.h"
 #include "support.h"
 
 namespace lumivex_python {
@@ -207,11 +208,9 @@ PYBIND11_MODULE(_lumivex, m) {
           "save",
           [](const Samples& samples, const py::object& path) {
             const FilePath name = filePath(path);
-            lumivex::Result result;
-            {
-              py::gil_scoped_release released;
-              result = lumivex::writeSamplesFile(name.bytes.c_str(), samples.grid());
-            }
+            std::atomic<bool> cancel{false};
+            const lumivex::Result result = runInterruptible(
+                [&] { return lumivex::writeSamplesFile(name.bytes.c_str(), samples.grid(), &cancel); }, cancel);
             if (!result) raise(result, name);
           },
           py::arg("path"),
@@ -226,11 +225,11 @@ PYBIND11_MODULE(_lumivex, m) {
       [](const py::object& path) {
         const FilePath name = filePath(path);
         auto holder = std::make_shared<MeshFileHolder>();
-        lumivex::Result result;
-        {
-          py::gil_scoped_release released;
-          result = lumivex::loadMeshFile(name.bytes.c_str(), holder->file);
-        }
+        std::atomic<bool> cancel{false};
+        lumivex::LoadOptions load;
+        load.cancel = &cancel;
+        const lumivex::Result result =
+            runInterruptible([&] { return lumivex::loadMeshFile(name.bytes.c_str(), holder->file, load); }, cancel);
         if (!result) raise(result, name);
         return meshGroups(holder);
       },
@@ -254,11 +253,11 @@ PYBIND11_MODULE(_lumivex, m) {
         const auto* bytes = static_cast<const std::uint8_t*>(view->buf);
         const auto length = static_cast<std::size_t>(view->len);
         auto holder = std::make_shared<MeshFileHolder>();
-        lumivex::Result result;
-        {
-          py::gil_scoped_release released;
-          result = lumivex::loadMeshFileFromMemory({bytes, length}, holder->file);
-        }
+        std::atomic<bool> cancel{false};
+        lumivex::LoadOptions load;
+        load.cancel = &cancel;
+        const lumivex::Result result =
+            runInterruptible([&] { return lumivex::loadMeshFileFromMemory({bytes, length}, holder->file, load); }, cancel);
         if (!result) raise(result, FilePath{});
         return meshGroups(holder);
       },
@@ -310,6 +309,33 @@ PYBIND11_MODULE(_lumivex, m) {
       "the fraction done. The GIL is released while sampling. Raises ValueError naming a bad argument.");
 
   m.def(
+      "sample",
+      [](const py::object& meshes, const py::object& size, const std::string& samplePoint, bool ids, bool barycentrics,
+         bool coverSmallTriangles, std::int64_t threads, std::optional<py::function> progress) {
+        if (!py::isinstance<py::list>(meshes) && !py::isinstance<py::tuple>(meshes)) {
+          throw py::value_error("meshes: must be a list of mesh dicts (as read_mesh gives a group)");
+        }
+        HeldGroup group;
+        holdGroup(py::list(meshes), group, true);
+        const lumivex::GridSize grid = gridSize(size);
+        if (threads < 0) throw py::value_error("threads: must be 0 or more");
+        std::vector<lumivex::MeshArrays> arrays;
+        for (const lumivex::NamedMesh& mesh : group.named) arrays.push_back(mesh.arrays);
+        ProgressBridge bridge{progress, std::nullopt};
+        lumivex::SampleOptions options = samplingOptions(bridge.options(static_cast<std::size_t>(threads)),
+                                                         samplePoint, ids, barycentrics, coverSmallTriangles);
+        return runSampling([&](lumivex::SampleGrid& out) { return lumivex::sampleMeshes(arrays, grid, out, options); },
+                           bridge, FilePath{}, options);
+      },
+      py::arg("meshes"), py::arg("size"), py::kw_only(), py::arg("sample_point") = "corner", py::arg("ids") = false,
+      py::arg("barycentrics") = false, py::arg("cover_small_triangles") = false, py::arg("threads") = 0,
+      py::arg("progress") = py::none(),
+      "Samples several meshes, in order (later ones win), given as a list of dicts: as read_mesh gives a group\n"
+      "(vertices and indices; meshes that are not sampled take their place among the meshes and hold no\n"
+      "triangle), or with positions, normals, lightmap_uv and triangles. mesh_ids count the list's meshes. The\n"
+      "keyword options are those above.");
+
+  m.def(
       "sample_file",
       [](const py::object& path, const py::object& size, std::int64_t threads, std::optional<py::function> progress,
          const std::string& samplePoint, bool ids, bool barycentrics, bool coverSmallTriangles) {
@@ -335,11 +361,9 @@ PYBIND11_MODULE(_lumivex, m) {
       [](const py::object& path) {
         const FilePath name = filePath(path);
         lumivex::SampleGrid grid;
-        lumivex::Result result;
-        {
-          py::gil_scoped_release released;
-          result = lumivex::readSamplesFile(name.bytes.c_str(), grid);
-        }
+        std::atomic<bool> cancel{false};
+        const lumivex::Result result =
+            runInterruptible([&] { return lumivex::readSamplesFile(name.bytes.c_str(), grid, &cancel); }, cancel);
         if (!result) raise(result, name);
         return Samples(std::move(grid));
       },

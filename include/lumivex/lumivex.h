@@ -227,8 +227,11 @@ class LUMIVEX_API SampleGrid {
 //
 // Writes the file so that it is either complete or not touched at all: a
 // temporary file beside it is written, flushed to the disk and renamed over
-// it. An existing file keeps its permissions. CannotWrite on any failure.
-LUMIVEX_API Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept;
+// it. An existing file keeps its permissions. CannotWrite on any failure;
+// Cancelled, with the file untouched, when `cancel` is set (from any thread)
+// while it is written.
+LUMIVEX_API Result writeSamplesFile(const char* path, const SampleGrid& grid,
+                                    const std::atomic<bool>* cancel = nullptr) noexcept;
 // Writes any file the same way: complete, or not touched at all. For what a
 // pipeline writes beside a samples file (reports, images). CannotWrite on any
 // failure.
@@ -236,8 +239,10 @@ LUMIVEX_API Result writeWholeFile(const char* path, std::span<const std::uint8_t
 // Reads a samples file of any width and height from 1 to 16384: CannotOpen,
 // Damaged (a width or height outside 1 to 16384, or a length that is not
 // 8 + 24 x width x height; the offset says where), ReadError, OutOfMemory.
-// A texel counts as covered unless its six values are all +0.0.
-LUMIVEX_API Result readSamplesFile(const char* path, SampleGrid& grid) noexcept;
+// A texel counts as covered unless its six values are all +0.0. Cancelled,
+// with `grid` untouched, when `cancel` is set (from any thread) while it is read.
+LUMIVEX_API Result readSamplesFile(const char* path, SampleGrid& grid,
+                                   const std::atomic<bool>* cancel = nullptr) noexcept;
 
 // ---------------------------------------------------------------- mesh files
 
@@ -296,6 +301,8 @@ struct LoadOptions {
   // Threads reading a group with many megabytes of arrays; 0: as many as the
   // process may run on, up to 4.
   std::size_t threads = 0;
+  // Set to true (from any thread) to stop reading: the call returns Cancelled.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // Reads a whole mesh file. A file that ends early, or holds a negative count

@@ -162,6 +162,7 @@ typedef struct lumivex_load_options {
   int (*loaded)(void* user); /* once the whole file is found sound; NULL: none */
   void* user;                /* passed to the callbacks */
   size_t threads;            /* threads reading a large group; 0: as many as may run, up to 4 */
+  const struct lumivex_cancel_flag* cancel; /* stops the reading; NULL: none */
 } lumivex_load_options;
 LUMIVEX_C_API lumivex_load_options lumivex_load_options_defaults(void);
 

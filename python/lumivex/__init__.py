@@ -6,7 +6,15 @@ UVs, and on request the triangle, mesh and barycentric weights behind each texel
 rows follow v, with no flip (v = 0 is row 0); arrays of samples are indexed [row, col].
 """
 
-from ._lumivex import (  # noqa: F401
+try:
+    import numpy as _numpy  # noqa: F401  (every array the module takes or gives is a NumPy array)
+except ImportError as _missing:
+    raise ImportError(
+        "lumivex needs NumPy, which this Python cannot import: install it (Debian: apt install python3-numpy; "
+        "elsewhere: python3 -m pip install numpy) and import lumivex again"
+    ) from _missing
+
+from ._lumivex import (  # noqa: E402,F401
     DamagedFile,
     Samples,
     __version__,

@@ -2,6 +2,7 @@
 coverage, ids and barycentric weights, down to a small bake through them."""
 
 import tracemalloc
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -110,3 +111,23 @@ def test_bad_options_are_refused_by_name(change, named):
                      lightmap_uv=np.zeros((3, 2), np.float32), triangles=[[0, 1, 2]], size=8)
     with pytest.raises(ValueError, match=named):
         lumivex.sample(**{**arguments, **change})
+
+
+def test_a_group_of_mesh_dicts_is_sampled_in_one_call(tmp_path):
+    """read_mesh's group (its unsampled meshes keep their place) samples as the file does; mesh dicts of
+    arrays do too."""
+    path = Path(__file__).resolve().parents[2] / "examples" / "rounded_cube.kvx"
+    group = lumivex.read_mesh(path)[0]
+    options = dict(sample_point="centre", ids=True, barycentrics=True)
+    from_file = lumivex.sample_file(path, (200, 150), **options)
+    with_a_gap = group[:1] + [dict(group[0], vertices=None, sampled=False)] + group[1:]
+    from_dicts = lumivex.sample(with_a_gap, (200, 150), **options)
+    assert np.array_equal(from_dicts.positions, from_file.positions)
+    assert np.array_equal(from_dicts.triangle_ids, from_file.triangle_ids)
+    shifted = from_file.mesh_ids + (from_file.mesh_ids >= 1) * (from_file.mesh_ids != 0xFFFFFFFF)
+    assert np.array_equal(from_dicts.mesh_ids, shifted), "the gap keeps its place"
+    arrays = [dict(positions=m["vertices"][:, 0:3], normals=m["vertices"][:, 3:6], lightmap_uv=m["vertices"][:, 8:10],
+                   triangles=m["indices"].reshape(-1, 3)) for m in group]
+    assert np.array_equal(lumivex.sample(arrays, (200, 150), **options).barycentrics, from_file.barycentrics)
+    with pytest.raises(ValueError, match=r"meshes\[1\]: mesh: needs triangles"):
+        lumivex.sample([arrays[0], dict(positions=arrays[0]["positions"])], 64)

@@ -1,9 +1,11 @@
 """The Python module against the lumivex command, and every refusal by name."""
 
 import os
+import signal
 import struct
 import subprocess
 import threading
+import time
 from pathlib import Path
 
 import numpy as np
@@ -12,7 +14,10 @@ import pytest
 import lumivex
 
 EXAMPLES = Path(os.environ.get("LUMIVEX_EXAMPLES", Path(__file__).resolve().parents[2] / "examples"))
+# The command: named by the build, or the one an installed package carries.
 COMMAND = os.environ.get("LUMIVEX_BINARY")
+if COMMAND is None and (Path(lumivex.__file__).parent / "bin" / "lumivex").exists():
+    COMMAND = str(Path(lumivex.__file__).parent / "bin" / "lumivex")
 
 
 def command_samples(tmp_path, keyword, mesh=EXAMPLES / "rounded_cube.kvx"):
@@ -259,3 +264,42 @@ def test_a_generated_layout_checks_clean_and_samples_every_face(tmp_path):
         lumivex.generate_lightmap_uvs(positions, triangles, size=128, texels_per_unit=1000.0)
     with pytest.raises(ValueError, match="padding"):
         lumivex.generate_lightmap_uvs(positions, triangles, padding=65)
+
+
+def interrupted_after(seconds, call):
+    """Runs call() with a Ctrl-C (SIGINT) sent `seconds` in; returns how long after the signal the call
+    ended with KeyboardInterrupt."""
+    sent = []
+    timer = threading.Timer(seconds, lambda: (sent.append(time.monotonic()), os.kill(os.getpid(), signal.SIGINT)))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            call()
+    finally:
+        timer.cancel()
+    return time.monotonic() - sent[0]
+
+
+def test_ctrl_c_stops_long_calls_within_a_second(tmp_path):
+    # Two triangles over an 8192 x 8192 grid on one thread: seconds of work with no triangle to count.
+    positions = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, 1, 0]], np.float32)
+    uvs = positions[:, :2].copy()
+    assert interrupted_after(0.3, lambda: lumivex.sample(positions, positions + [0, 0, 1], uvs, [[0, 1, 3], [0, 3, 2]],
+                                                         8192, threads=1)) < 1.0
+    # A pipe whose writer has sent a few bytes and then nothing: the read waits on it.
+    fifo = tmp_path / "slow.kvx"
+    os.mkfifo(fifo)
+    done = threading.Event()
+
+    def writer():
+        with open(fifo, "wb") as pipe:
+            pipe.write(struct.pack("<i", 10))
+            pipe.flush()
+            done.wait(10)
+    feeding = threading.Thread(target=writer)
+    feeding.start()
+    try:
+        assert interrupted_after(0.3, lambda: lumivex.read_mesh(fifo)) < 1.0
+    finally:
+        done.set()
+        feeding.join()

@@ -70,6 +70,7 @@ lumivex::LoadOptions loadOptionsOf(const lumivex_load_options* options) {
   load.opened = callbackOf(c.opened, c.user);
   load.loaded = callbackOf(c.loaded, c.user);
   load.threads = c.threads;
+  load.cancel = c.cancel != nullptr ? &c.cancel->set : nullptr;
   return load;
 }
 
@@ -256,7 +257,7 @@ lumivex_result lumivex_write_whole_file(const char* path, const void* bytes, siz
 
 // ---------------------------------------------------------------- mesh files
 
-lumivex_load_options lumivex_load_options_defaults(void) { return {nullptr, nullptr, nullptr, 0}; }
+lumivex_load_options lumivex_load_options_defaults(void) { return {nullptr, nullptr, nullptr, 0, nullptr}; }
 
 lumivex_result lumivex_load_mesh_file(const char* path, const lumivex_load_options* options, lumivex_mesh_file** file) {
   return guarded([&] {

@@ -1,6 +1,7 @@
 #include "mesh/byte_reader.h"
 
 #include <sys/stat.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,14 @@ std::optional<FileDescriptorSource::Identity> FileDescriptorSource::identityOf(i
 
 bool FileDescriptorSource::changedSinceOpened() const {
   return opened_.has_value() && identityOf(descriptor_) != opened_;
+}
+
+bool FileDescriptorSource::waitUntilReadable(int milliseconds) {
+  if (length_) return true;
+  pollfd watched{descriptor_, POLLIN, 0};
+  const int ready = poll(&watched, 1, milliseconds);
+  // Ready, or an error that the read itself will report.
+  return ready != 0 && !(ready < 0 && errno == EINTR);
 }
 
 std::ptrdiff_t FileDescriptorSource::readSome(void* destination, std::size_t count) {

@@ -6,6 +6,7 @@
 // ahead can be read by several threads at once. Any other source (a pipe) is
 // read in order.
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,10 @@ class ByteSource {
   // True when the bytes may differ from those at the start: another process
   // wrote the file while it was read. Asked once the reading is over.
   virtual bool changedSinceOpened() const { return false; }
+  // Waits at most `milliseconds` until readSome would not block (bytes, the
+  // end or an error are there): false when the time ran out first. A source
+  // that never blocks answers true at once.
+  virtual bool waitUntilReadable(int /*milliseconds*/) { return true; }
 };
 
 // An open file descriptor: regular files are read by position (pread), anything else in order.
@@ -45,6 +50,8 @@ class FileDescriptorSource final : public ByteSource {
   // A regular file whose size, modification or change time, or identity is
   // not what it was when this source was made.
   bool changedSinceOpened() const override;
+  // Pipes and terminals may keep a read waiting for as long as the writer likes.
+  bool waitUntilReadable(int milliseconds) override;
 
  private:
   // What identifies a file's contents without reading them.
@@ -60,6 +67,38 @@ class FileDescriptorSource final : public ByteSource {
   std::uint64_t position_ = 0;
   std::optional<std::uint64_t> length_;
   std::optional<Identity> opened_;  // regular files only
+};
+
+// Another source read in pieces of at most kPiece bytes, every read failing
+// once either flag is set, so that a long read stops soon after a cancel.
+class CancellableSource final : public ByteSource {
+ public:
+  static constexpr std::size_t kPiece = std::size_t{16} << 20;  // a few milliseconds of reading
+  static constexpr int kWaitMilliseconds = 50;                    // well under a second, yet rarely woken
+
+  CancellableSource(ByteSource& inner, const std::atomic<bool>* cancel, const std::atomic<bool>* alsoCancel = nullptr)
+      : inner_(inner), cancel_(cancel), alsoCancel_(alsoCancel) {}
+  // A read that might wait for a writer waits in short spells, so that a
+  // cancel is seen while nothing comes.
+  std::ptrdiff_t readSome(void* destination, std::size_t count) override {
+    while (!cancelled() && !inner_.waitUntilReadable(kWaitMilliseconds)) {
+    }
+    return cancelled() ? -1 : inner_.readSome(destination, std::min(count, kPiece));
+  }
+  std::optional<std::uint64_t> length() const override { return inner_.length(); }
+  std::ptrdiff_t readSomeAt(std::uint64_t at, void* destination, std::size_t count) const override {
+    return cancelled() ? -1 : inner_.readSomeAt(at, destination, std::min(count, kPiece));
+  }
+  bool changedSinceOpened() const override { return inner_.changedSinceOpened(); }
+  bool cancelled() const {
+    return (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) ||
+           (alsoCancel_ != nullptr && alsoCancel_->load(std::memory_order_relaxed));
+  }
+
+ private:
+  ByteSource& inner_;
+  const std::atomic<bool>* cancel_;
+  const std::atomic<bool>* alsoCancel_;
 };
 
 // A block of memory, read like a regular file.

@@ -101,9 +101,14 @@ Result loadMeshFile(const char* path, MeshFile& file, const LoadOptions& options
     file = MeshFile();
     const OpenFile opened(path);
     if (opened.descriptor < 0) return {Status::CannotOpen, "cannot open the file"};
-    FileDescriptorSource source(opened.descriptor);
+    FileDescriptorSource fileSource(opened.descriptor);
+    CancellableSource source(fileSource, options.cancel);
     if (!calledBack(options.opened)) return cancelled();
     Result result = loadFrom(source, file, options);
+    if (source.cancelled()) {
+      file = MeshFile();
+      return cancelled();
+    }
     if (result && source.changedSinceOpened()) {
       file = MeshFile();
       result = changedWhileRead();
@@ -121,8 +126,13 @@ Result loadMeshFileFromMemory(std::span<const std::uint8_t> bytes, MeshFile& fil
   return guarded([&]() -> Result {
     file = MeshFile();
     if (!calledBack(options.opened)) return cancelled();
-    MemorySource source(bytes.data(), bytes.size());
+    MemorySource memory(bytes.data(), bytes.size());
+    CancellableSource source(memory, options.cancel);
     const Result result = loadFrom(source, file, options);
+    if (source.cancelled()) {
+      file = MeshFile();
+      return cancelled();
+    }
     if (result && !calledBack(options.loaded)) {
       file = MeshFile();
       return cancelled();

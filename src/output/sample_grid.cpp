@@ -35,18 +35,35 @@ std::uint64_t fileLengthFor(GridSize size) {
   return kHeaderBytes + sizeof(Sample) * static_cast<std::uint64_t>(size.width) * static_cast<std::uint64_t>(size.height);
 }
 
-bool writeAll(std::FILE* file, const SampleGrid& grid) {
+// Large reads and writes go in pieces of this many bytes, the cancel flag
+// looked at between them: a few milliseconds each.
+constexpr std::size_t kPieceBytes = std::size_t{16} << 20;
+
+bool isSet(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(std::memory_order_relaxed); }
+
+// Writes `count` bytes in pieces; false on a failed write or once `cancel` is set.
+bool writeInPieces(std::FILE* file, const std::uint8_t* bytes, std::size_t count, const std::atomic<bool>* cancel) {
+  for (std::size_t done = 0; done < count;) {
+    if (isSet(cancel)) return false;
+    const std::size_t piece = std::min(kPieceBytes, count - done);
+    if (std::fwrite(bytes + done, 1, piece, file) != piece) return false;
+    done += piece;
+  }
+  return true;
+}
+
+bool writeAll(std::FILE* file, const SampleGrid& grid, const std::atomic<bool>* cancel) {
   std::vector<std::uint8_t> header;
   little_endian::appendI32(header, grid.width());
   little_endian::appendI32(header, grid.height());
   if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) return false;
   if constexpr (std::endian::native == std::endian::little) {
     // The samples in memory already have the file's layout.
-    return std::fwrite(grid.data(), sizeof(Sample), grid.cellCount(), file) == grid.cellCount();
+    return writeInPieces(file, reinterpret_cast<const std::uint8_t*>(grid.data()), grid.cellCount() * sizeof(Sample),
+                         cancel);
   } else {
     const std::vector<std::uint8_t> bytes = encodeSamplesFile(grid);
-    return std::fwrite(bytes.data() + kHeaderBytes, 1, bytes.size() - kHeaderBytes, file) ==
-           bytes.size() - kHeaderBytes;
+    return writeInPieces(file, bytes.data() + kHeaderBytes, bytes.size() - kHeaderBytes, cancel);
   }
 }
 
@@ -249,11 +266,12 @@ Result decodeSamplesFile(const std::uint8_t* bytes, std::size_t length, SampleGr
   return {};
 }
 
-Result writeSamplesFile(const char* path, const SampleGrid& grid) noexcept {
+Result writeSamplesFile(const char* path, const SampleGrid& grid, const std::atomic<bool>* cancel) noexcept {
   if (isNullPath(path)) return nullPath();
   if (grid.cellCount() == 0) return {Status::InvalidArgument, "grid: empty"};
   return guarded([&]() -> Result {
-    if (writeFileAtomically(path, [&grid](std::FILE* file) { return writeAll(file, grid); })) return {};
+    if (writeFileAtomically(path, [&](std::FILE* file) { return writeAll(file, grid, cancel); })) return {};
+    if (isSet(cancel)) return {Status::Cancelled, "cancelled"};
     return {Status::CannotWrite, "cannot write the file"};
   });
 }
@@ -268,7 +286,7 @@ Result writeWholeFile(const char* path, std::span<const std::uint8_t> bytes) noe
   });
 }
 
-Result readSamplesFile(const char* path, SampleGrid& grid) noexcept {
+Result readSamplesFile(const char* path, SampleGrid& grid, const std::atomic<bool>* cancel) noexcept {
   if (isNullPath(path)) return nullPath();
   return guarded([&]() -> Result {
     const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
@@ -293,8 +311,9 @@ Result readSamplesFile(const char* path, SampleGrid& grid) noexcept {
     std::uint64_t done = 0;
     const std::uint64_t total = read.cellCount() * sizeof(Sample);
     while (done < total) {
-      const ssize_t part = pread(descriptor, out + done, static_cast<std::size_t>(total - done),
-                                 static_cast<off_t>(kHeaderBytes + done));
+      if (isSet(cancel)) return {Status::Cancelled, "cancelled"};
+      const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes, total - done));
+      const ssize_t part = pread(descriptor, out + done, piece, static_cast<off_t>(kHeaderBytes + done));
       if (part < 0 && errno == EINTR) continue;
       if (part < 0) return {Status::ReadError, "read error", kHeaderBytes + done};
       if (part == 0) return {Status::Damaged, "samples cut short", kHeaderBytes + done};

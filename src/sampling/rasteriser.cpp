@@ -37,6 +37,9 @@ constexpr std::size_t kLightmapUvBytes = 8;
 class WorkTracker {
  public:
   static constexpr std::size_t kBatch = 4096;
+  // Texels a worker scans between looks at the cancel flag, where a few
+  // large triangles make the work: a few milliseconds of it.
+  static constexpr std::size_t kTexelsBetweenChecks = std::size_t{1} << 18;
 
   WorkTracker(std::size_t total, const RasteriseOptions& options) : total_(total), options_(options) {}
 
@@ -147,6 +150,7 @@ bool rasteriseStretch(std::span<const SampledMesh> meshes, std::size_t firstMesh
   const Band& band = stretch.band;
   TexelTriangle triangle;
   std::size_t sinceReport = 0;
+  std::size_t texelsSinceCheck = 0;  // of large triangles, between looks at the cancel flag
   std::size_t left = trianglesIn(meshes, stretch);  // not yet visited, counted as done if the work settles early
   for (std::size_t m = std::min(stretch.end.mesh + 1, meshes.size()); m-- > stretch.begin.mesh && !settled.allSettled(band);) {
     const SampledMesh& mesh = meshes[m];
@@ -168,6 +172,11 @@ bool rasteriseStretch(std::span<const SampledMesh> meshes, std::size_t firstMesh
       const ScanRange rows = triangle.rows();
       const ScanRange cols = triangle.cols();
       for (std::int32_t row = band.nextOwned(rows.first); row <= rows.last; row = band.nextOwned(row + 1)) {
+        texelsSinceCheck += static_cast<std::size_t>(cols.last - cols.first + 1);
+        if (texelsSinceCheck >= WorkTracker::kTexelsBetweenChecks) {
+          texelsSinceCheck = 0;
+          if (!tracker.advance(0, false, false)) return false;
+        }
         settled.forEachUnsettled(row, cols, [&](std::int32_t col) {
           if (triangle.template sample<kCentre>(col, row, sink.cell(col, row))) {
             settled.settle(col, row, band);

@@ -146,30 +146,42 @@ Result sampleInRuns(const ByteSource& source, const ByteReader& reader, const st
 
 }  // namespace
 
+namespace {
+
+Result sampleSource(ByteSource& source, GridSize size, SampleGrid& grid, const LoadOptions& load,
+                    const SampleOptions& options, const RunLimits& limits) {
+  if (!calledBack(load.opened)) return cancelled();
+  // Small triangles are placed after every triangle has been sampled, so
+  // they need the whole group at hand.
+  if (!source.length() || options.coverSmallTriangles) return loadWholeAndSample(source, size, grid, load, options);
+
+  // Every header and length first, no array (so a small buffer serves).
+  MeshSet layout;
+  ByteReader reader(source, std::size_t{64} << 10);
+  ReadOptions check;
+  check.skipArrays = true;
+  if (const Result checked = readMeshSet(reader, layout, check); !checked) return checked;
+  const std::vector<MeshRecord> none;
+  const std::vector<MeshRecord>& meshes = layout.groupCount > 0 ? layout.groups.front().meshes : none;
+  if (std::any_of(meshes.begin(), meshes.end(), [&limits](const MeshRecord& mesh) {
+        return dataEnd(mesh) - mesh.vertexOffset > limits.largestStreamedMesh;
+      })) {
+    return loadWholeAndSample(source, size, grid, load, options);
+  }
+  if (!calledBack(load.loaded)) return cancelled();
+  return sampleInRuns(source, reader, meshes, size, grid, options, limits.runBytes);
+}
+
+}  // namespace
+
 Result sampleSourceInRuns(ByteSource& source, GridSize size, SampleGrid& grid, const LoadOptions& load,
                           const SampleOptions& options, const RunLimits& limits) noexcept {
   if (const Result checked = checkSampling(size, options); !checked) return checked;
   return guarded([&]() -> Result {
-    if (!calledBack(load.opened)) return cancelled();
-    // Small triangles are placed after every triangle has been sampled, so
-    // they need the whole group at hand.
-    if (!source.length() || options.coverSmallTriangles) return loadWholeAndSample(source, size, grid, load, options);
-
-    // Every header and length first, no array (so a small buffer serves).
-    MeshSet layout;
-    ByteReader reader(source, std::size_t{64} << 10);
-    ReadOptions check;
-    check.skipArrays = true;
-    if (const Result checked = readMeshSet(reader, layout, check); !checked) return checked;
-    const std::vector<MeshRecord> none;
-    const std::vector<MeshRecord>& meshes = layout.groupCount > 0 ? layout.groups.front().meshes : none;
-    if (std::any_of(meshes.begin(), meshes.end(), [&limits](const MeshRecord& mesh) {
-          return dataEnd(mesh) - mesh.vertexOffset > limits.largestStreamedMesh;
-        })) {
-      return loadWholeAndSample(source, size, grid, load, options);
-    }
-    if (!calledBack(load.loaded)) return cancelled();
-    return sampleInRuns(source, reader, meshes, size, grid, options, limits.runBytes);
+    // Either cancel flag stops the reading as well as the sampling.
+    CancellableSource cancellable(source, load.cancel, options.cancel);
+    const Result result = sampleSource(cancellable, size, grid, load, options, limits);
+    return cancellable.cancelled() && !result ? cancelled() : result;
   });
 }
 
