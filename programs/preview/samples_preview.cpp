@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "png_encoder.h"
+#include "common/png_encoder.h"
 
 namespace lumivex {
 

@@ -1,4 +1,4 @@
-#include "png_encoder.h"
+#include "common/png_encoder.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
