@@ -131,7 +131,7 @@ def test_a_batch_on_a_two_worker_dask_cluster(tmp_path):
     distributed = pytest.importorskip("distributed")
     source = model_folder(tmp_path)
     run_batch(source, tmp_path / "here", "--generate-lightmap-uv", "--jobs", "2")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster:
         run = run_batch(source, tmp_path / "cluster", "--generate-lightmap-uv", "--scheduler", cluster.scheduler_address)
     assert run.returncode == 4, run.stderr
     assert outcomes(tmp_path / "cluster") == outcomes(tmp_path / "here")
