@@ -14,7 +14,7 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
-PROGRAMS = ["lumivex", "lumivex-import", "lumivex-preview"]
+PROGRAMS = ["lumivex", "lumivex-import", "lumivex-preview", "lumivex-bake"]
 
 
 def project_version():

@@ -3,12 +3,23 @@
 # pkg-config file. Nothing under src/ is installed.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS lumivex_library EXPORT lumivexTargets
+# The reference baker (lumivex::bake, include/lumivex/bake.h) goes with it
+# where it was built.
+if(TARGET lumivex_bake)
+  set(LUMIVEX_HAS_BAKER ON)
+  set(LUMIVEX_INSTALLED_LIBRARIES lumivex_library lumivex_bake)
+  set(LUMIVEX_HEADERS_LEFT_OUT "")
+else()
+  set(LUMIVEX_HAS_BAKER OFF)
+  set(LUMIVEX_INSTALLED_LIBRARIES lumivex_library)
+  set(LUMIVEX_HEADERS_LEFT_OUT PATTERN bake.h EXCLUDE)
+endif()
+install(TARGETS ${LUMIVEX_INSTALLED_LIBRARIES} EXPORT lumivexTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lumivex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lumivex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${LUMIVEX_HEADERS_LEFT_OUT})
 
 set(LUMIVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/lumivex)
 install(EXPORT lumivexTargets NAMESPACE lumivex:: DESTINATION ${LUMIVEX_CMAKE_DIR})

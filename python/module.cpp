@@ -159,6 +159,9 @@ PYBIND11_MODULE(_lumivex, m) {
       PyExc_ValueError, nullptr);
   m.attr("DamagedFile") = py::handle(damagedFileType);
   defineLayoutFunctions(m);
+#ifdef LUMIVEX_PYTHON_BAKE
+  defineBakeFunctions(m);
+#endif
 
   py::class_<Samples>(m, "Samples",
                       "A grid of samples, height rows of width texels. positions and normals are (height, width, 3)\n"

@@ -299,5 +299,7 @@ inline lumivex::SampleOptions samplingOptions(lumivex::SampleOptions options, co
 
 // Layout functions, defined beside the sampling ones.
 void defineLayoutFunctions(py::module_& m);
+// The baker, where the module is built with it.
+void defineBakeFunctions(py::module_& m);
 
 }  // namespace lumivex_python

@@ -28,7 +28,14 @@ from ._lumivex import (  # noqa: E402,F401
     write_mesh,
 )
 
+try:  # the baker, where the module was built with it
+    from ._lumivex import bake  # noqa: E402,F401
+except ImportError:
+    pass
+
 DamagedFile.__module__ = __name__
 Samples.__module__ = __name__
 
-__all__ = ["DamagedFile", "Samples", "check_layout", "generate_lightmap_uvs", "write_mesh", "read_mesh", "read_mesh_buffer", "read_samples", "sample", "sample_file", "__version__"]
+__all__ = ["DamagedFile", "bake", "Samples", "check_layout", "generate_lightmap_uvs", "write_mesh", "read_mesh", "read_mesh_buffer", "read_samples", "sample", "sample_file", "__version__"]
+if "bake" not in globals():
+    __all__.remove("bake")

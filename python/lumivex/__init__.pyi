@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Callable, Literal, Optional, Union
+from typing import Callable, Literal, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -77,6 +77,28 @@ def sample(
     """Samples one mesh: positions (n, 3), normals (n, 3), lightmap_uv (n, 2), triangles (m, 3) into a
     size x size or (width, height) grid (1 to 16384 each). float32 column slices of an interleaved buffer
     are read in place. Raises ValueError naming a bad argument."""
+
+def bake(
+    positions: npt.ArrayLike,
+    normals: npt.ArrayLike,
+    lightmap_uv: npt.ArrayLike,
+    triangles: npt.ArrayLike,
+    size: _Size,
+    *,
+    sun: Optional[Sequence[float]] = None,
+    sky: Optional[Sequence[float]] = None,
+    horizon: Optional[Sequence[float]] = None,
+    ao: bool = False,
+    ao_distance: float = 0.0,
+    rays: int = 64,
+    bounces: int = 0,
+    albedo: float = 0.5,
+    seed: int = 0,
+    dilate: int = 2,
+    threads: int = 0,
+    progress: Optional[Callable[[float], object]] = None,
+) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]:
+    """Bakes light into a lightmap (where the module was built with the baker): (image, valid)."""
 
 def sample_file(
     path: _Path,

@@ -1,0 +1,118 @@
+// lumivex.bake: the reference baker from Python.
+
+#include <lumivex/bake.h>
+
+#include "mesh_dicts.h"
+#include "support.h"
+
+namespace lumivex_python {
+
+namespace {
+
+// (x, y, z) or (x, y, z, w) as floats, refused by name otherwise.
+std::vector<float> numbersOf(const py::object& object, const char* name, std::size_t fewest, std::size_t most) {
+  std::vector<float> numbers;
+  try {
+    for (const py::handle item : py::iter(object)) numbers.push_back(item.cast<float>());
+  } catch (const py::error_already_set&) {
+    numbers.clear();
+  } catch (const py::cast_error&) {
+    numbers.clear();
+  }
+  if (numbers.size() < fewest || numbers.size() > most) {
+    throw py::value_error(std::string(name) + ": must be a sequence of " + std::to_string(fewest) +
+                          (most > fewest ? " or " + std::to_string(most) : std::string()) + " numbers");
+  }
+  return numbers;
+}
+
+lumivex::Vector3 vectorOf(const std::vector<float>& numbers) { return {numbers[0], numbers[1], numbers[2]}; }
+
+lumivex::BakeOptions bakeOptions(const py::object& sun, const py::object& sky, const py::object& horizon, bool ao,
+                                 float aoDistance, std::uint32_t rays, std::uint32_t bounces, float albedo,
+                                 std::uint64_t seed, std::uint32_t dilate, std::size_t threads) {
+  lumivex::BakeOptions options;
+  if (!sun.is_none()) {
+    const std::vector<float> numbers = numbersOf(sun, "sun", 3, 4);
+    options.sunDirection = vectorOf(numbers);
+    options.sunIntensity = numbers.size() == 4 ? numbers[3] : 1.0f;
+  }
+  if (!sky.is_none()) options.skyZenith = options.skyHorizon = vectorOf(numbersOf(sky, "sky", 3, 3));
+  if (!horizon.is_none()) options.skyHorizon = vectorOf(numbersOf(horizon, "horizon", 3, 3));
+  options.ambientOcclusion = ao;
+  options.aoDistance = aoDistance;
+  options.rays = rays;
+  options.bounces = bounces;
+  options.albedo = albedo;
+  options.seed = seed;
+  options.dilate = dilate;
+  options.threads = threads;
+  return options;
+}
+
+}  // namespace
+
+void defineBakeFunctions(py::module_& m) {
+  m.def(
+      "bake",
+      [](const py::object& positions, const py::object& normals, const py::object& lightmapUv,
+         const py::object& triangles, const py::object& size, const py::object& sun, const py::object& sky,
+         const py::object& horizon, bool ao, float aoDistance, std::uint32_t rays, std::uint32_t bounces,
+         float albedo, std::uint64_t seed, std::uint32_t dilate, std::size_t threads, const py::object& progress) {
+        const HeldMesh held = heldMesh(positions, triangles, normals, lightmapUv, "lightmap_uv");
+        const lumivex::MeshArrays mesh = held.arrays();
+        const lumivex::GridSize grid = gridSize(size);
+        ProgressBridge bridge;
+        if (!progress.is_none()) bridge.callback = progress.cast<py::function>();
+        lumivex::BakeOptions options = bakeOptions(sun, sky, horizon, ao, aoDistance, rays, bounces, albedo, seed,
+                                                   dilate, threads);
+        options.progress = bridge.progress();
+        std::atomic<bool> cancel{false};
+        options.cancel = &cancel;
+        lumivex::BakeImage image;
+        const lumivex::Result result = runInterruptible(
+            [&] {
+              lumivex::SampleOptions sampling;
+              sampling.samplePoint = lumivex::SamplePoint::Centre;
+              sampling.ids = true;
+              sampling.threads = threads;
+              sampling.cancel = &cancel;
+              lumivex::SampleGrid samples;
+              lumivex::Result done = lumivex::sampleMeshes({&mesh, 1}, grid, samples, sampling);
+              if (done) done = lumivex::bakeLightmap({&mesh, 1}, samples, options, image);
+              return done;
+            },
+            cancel, &bridge);
+        if (!result) raise(result, {});
+        py::array_t<float> rgb({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width),
+                                static_cast<py::ssize_t>(3)});
+        std::copy(image.rgb.begin(), image.rgb.end(), rgb.mutable_data());
+        py::array_t<bool> valid({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width)});
+        std::transform(image.valid.begin(), image.valid.end(), valid.mutable_data(), [](std::uint8_t v) { return v != 0; });
+        return py::make_tuple(rgb, valid);
+      },
+      py::arg("positions"), py::arg("normals"), py::arg("lightmap_uv"), py::arg("triangles"), py::arg("size"),
+      py::kw_only(), py::arg("sun") = py::none(), py::arg("sky") = py::none(), py::arg("horizon") = py::none(),
+      py::arg("ao") = false, py::arg("ao_distance") = 0.0f, py::arg("rays") = 64, py::arg("bounces") = 0,
+      py::arg("albedo") = 0.5f, py::arg("seed") = 0, py::arg("dilate") = 2, py::arg("threads") = 0,
+      py::arg("progress") = py::none(),
+      R"(Bakes light into a lightmap of `size` texels (an int, or (width, height)):
+the mesh is sampled at texel centres and every covered texel lit by rays
+against all of its triangles. Returns (image, valid): image (height, width, 3)
+float32 linear irradiance (row 0 is lightmap v = 0), valid (height, width)
+bool, True where a texel was baked from its own sample (texels inside
+geometry are False, and filled from their neighbours; `dilate` rings around
+the charts are filled too).
+
+sun=(x, y, z[, intensity]) points toward the sun (intensity 1 by default) and
+adds intensity x cos(angle) where the sun is not blocked; sky=(r, g, b) is
+what an open surface facing up receives from the sky (default (1, 1, 1);
+(0, 0, 0) for none), horizon=(r, g, b) its colour at the horizon (default the
+same). ao=True makes the image the ambient-occlusion term alone (1 where
+nothing occludes within ao_distance; 0: a quarter of the mesh's diagonal).
+bounces: diffuse interreflections of surfaces reflecting `albedo`. The same
+arguments give the same bytes at any thread count; `seed` changes the noise.
+Ctrl-C stops the call within a second.)");
+}
+
+}  // namespace lumivex_python
