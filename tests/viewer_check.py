@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""The viewer in a headless browser: bakes the example under a sun from +z
+(its +x side facing away), serves the page and the model, loads it, and
+checks what was drawn: the model is there, lit (neither all black nor all
+background), and its side facing the sun is brighter than the side facing
+away. Keeps the screenshot beside the outputs.
+
+    viewer_check.py BAKE_PROGRAM EXAMPLE.kvx VIEWER_FOLDER WORK_FOLDER
+"""
+
+import functools
+import http.server
+import json
+import os
+import re
+import subprocess
+import sys
+import threading
+
+CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+                  "--window-size=800,600", "--virtual-time-budget=20000", "--hide-scrollbars"]
+
+
+def serve(folder, model):
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def translate_path(self, path):
+            return model if path.split("?", 1)[0] == "/model.glb" else super().translate_path(path)
+
+        def log_message(self, *arguments):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=folder))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def chromium(arguments):
+    return subprocess.run(["chromium", *CHROMIUM_FLAGS, *arguments], capture_output=True, text=True, timeout=120)
+
+
+def main():
+    bake, example, viewer, work = sys.argv[1:5]
+    os.makedirs(work, exist_ok=True)
+    subprocess.run([bake, example, os.path.join(work, "example"), "--size", "128", "--sun", "0,0.3,1,1",
+                    "--sky", "0.1,0.1,0.1", "--rays", "16"], check=True, stdout=subprocess.DEVNULL)
+    server = serve(viewer, os.path.join(work, "example.glb"))
+    try:
+        # Probes in the model's bounding box: the middle of its +z side (toward the sun) and of its +x side.
+        url = f"http://127.0.0.1:{server.server_address[1]}/index.html?test&probe=0.5,0.5,1;1,0.5,0.5"
+        page = chromium(["--dump-dom", url])
+        chromium([f"--screenshot={os.path.join(work, 'viewer.png')}", url])
+    finally:
+        server.shutdown()
+    found = re.search(r'<pre id="report">([^<]*)</pre>', page.stdout)
+    if not found or not found.group(1):
+        sys.exit("the page reported nothing:\n" + page.stdout[-2000:] + page.stderr[-2000:])
+    report = json.loads(found.group(1))
+    print(json.dumps(report, indent=1))
+    failures = []
+    if not report.get("loaded"):
+        failures.append("the model did not load")
+    else:
+        if not 0.05 < report["modelShare"] < 0.95:
+            failures.append(f"the model covers {report['modelShare']:.3f} of the picture")
+        if report["maxLuma"] < 0.5:
+            failures.append("the model is drawn dark: no light shows")
+        lit, away = report["probes"]
+        if not lit["luma"] > away["luma"] + 0.2:
+            failures.append(f"the side toward the sun ({lit['luma']:.2f}) is not brighter than the side away "
+                            f"({away['luma']:.2f})")
+    if not os.path.getsize(os.path.join(work, "viewer.png")):
+        failures.append("no screenshot")
+    if failures:
+        sys.exit("; ".join(failures))
+
+
+if __name__ == "__main__":
+    main()
