@@ -355,9 +355,17 @@ ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, cons
     return unreadable("cannot start reading the model");
   }
   std::fflush(nullptr);  // nothing buffered may be written twice
+  // The stop signals wait until the handler that ends the child with us is
+  // in place: one arriving between fork() and then would end this process
+  // alone, leaving the child to be reaped by whoever adopts it.
+  sigset_t stopSignals, previousMask;
+  sigemptyset(&stopSignals);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, signalNumber);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previousMask);
   const pid_t parent = getpid();
   const pid_t child = fork();
   if (child < 0) {
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     for (int descriptor : {channel[0], channel[1], messages[0], messages[1]}) close(descriptor);
     return unreadable("cannot start reading the model");
   }
@@ -366,11 +374,13 @@ ReadResult readModelIsolated(const std::string& path, unsigned lightmapSet, cons
     // happened before the line below, it is already an orphan.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(kChildUnreadable);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     close(channel[0]);
     close(messages[0]);
     runChild(channel[1], messages[1], path, lightmapSet, limits);
   }
   const ChildEndsWithUs together(child);
+  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   close(channel[1]);
   close(messages[1]);
   const ChildOutput output = collectOutput(channel[0], messages[0], limits.seconds);
