@@ -242,6 +242,20 @@ TEST(Bake, TheSameInputsGiveTheSameBytesAtAnyThreadCount) {
   EXPECT_NE(bake(scene, options, 48).image.rgb, first);
 }
 
+// Samples beyond what a ray can start from (the ray tracer refuses origins
+// past about 1.8e18, and NaNs) are invalid texels, not a fault.
+TEST(Bake, SamplesNoRayCanLeaveAreInvalid) {
+  for (const float far : {3e18f, 1e30f, INFINITY, NAN}) {
+    Scene scene;
+    scene.floor();
+    for (std::size_t k = 0; k < 2; ++k) scene.vertices[k].position.y = far;
+    const Baked baked = bake(scene, BakeOptions{}, 8);
+    ASSERT_TRUE(baked.result) << far;
+    EXPECT_GT(baked.image.stats.invalidTexels, 0u) << far;
+    for (const float value : baked.image.rgb) ASSERT_TRUE(std::isfinite(value)) << far;
+  }
+}
+
 TEST(Bake, RefusesWhatItCannotBake) {
   Scene scene;
   scene.floor();

@@ -3,6 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -88,6 +97,35 @@ TEST(BakeTool, RefusalsLeaveNothingBehind) {
     EXPECT_EQ(run.exitCode, c.exitCode) << c.message;
     EXPECT_NE(run.standardError.find(c.message), std::string::npos) << run.standardError;
     EXPECT_EQ(lumivex::testing::folderEntries(folder.path()), std::vector<std::string>{"empty.kvx"}) << c.message;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// SIGTERM or SIGINT during a long bake: the program ends by that signal
+// within a second and writes nothing.
+TEST(BakeTool, ASignalStopsTheBakeAndNothingIsWritten) {
+  for (const int signalNumber : {SIGTERM, SIGINT}) {
+    TemporaryFolder folder;
+    const std::string out = (folder / "out").string();
+    const char* arguments[] = {LUMIVEX_BAKE_BINARY, kExample.c_str(), out.c_str(), "--size", "2048",
+                               "--rays", "4096", "--threads", "1", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t program = 0;
+    ASSERT_EQ(posix_spawn(&program, LUMIVEX_BAKE_BINARY, &actions, nullptr, const_cast<char**>(arguments), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(program, signalNumber);
+    const auto sent = std::chrono::steady_clock::now();
+    int status = 0;
+    ASSERT_EQ(waitpid(program, &status, 0), program);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
+    EXPECT_TRUE(lumivex::testing::folderEntries(folder.path()).empty());
   }
 }
 

@@ -175,7 +175,14 @@ std::function<void(double)> progressLine() {
   };
 }
 
-int interrupted() { return 128 + (stopSignal != 0 ? static_cast<int>(stopSignal) : SIGINT); }
+// Ends the program by the signal that stopped it, as a shell expects (it
+// sees 128 + the signal); nothing has been written by then.
+int interrupted() {
+  const int signalNumber = stopSignal != 0 ? static_cast<int>(stopSignal) : SIGINT;
+  std::signal(signalNumber, SIG_DFL);
+  std::raise(signalNumber);
+  return 128 + signalNumber;
+}
 
 // Writes the three files, each whole; on a failure removes those already
 // written. -1 when all are written, or the exit code.

@@ -77,10 +77,18 @@ struct Work {
   std::atomic<bool> stop{false};
 };
 
-void bakeRow(Work& work, std::int32_t row) {
+bool stopped(Work& work, const BakeOptions& options) {
+  if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) work.stop = true;
+  return work.stop;
+}
+
+void bakeRow(Work& work, std::int32_t row, const BakeOptions& options) {
   const SampleGrid& grid = work.grid;
   std::uint64_t rays = 0;
   for (std::int32_t col = 0; col < grid.width(); ++col) {
+    // A wide row of many rays per texel takes seconds: the flag is looked
+    // at every 16 texels.
+    if (col % 16 == 0 && stopped(work, options)) break;
     const std::size_t texel = static_cast<std::size_t>(row) * static_cast<std::size_t>(grid.width()) +
                               static_cast<std::size_t>(col);
     const std::uint32_t mesh = grid.meshIds()[texel];
@@ -107,11 +115,10 @@ void bakeRow(Work& work, std::int32_t row) {
 // progress and watches the cancel flag.
 void bakeRows(Work& work, bool reporting, const BakeOptions& options) {
   const std::int32_t height = work.grid.height();
-  for (std::int32_t row = work.nextRow++; row < height && !work.stop; row = work.nextRow++) {
-    bakeRow(work, row);
+  for (std::int32_t row = work.nextRow++; row < height && !stopped(work, options); row = work.nextRow++) {
+    bakeRow(work, row, options);
     const std::int32_t done = ++work.rowsDone;
-    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) work.stop = true;
-    if (reporting && options.progress) {
+    if (reporting && options.progress && !work.stop) {
       try {
         options.progress(static_cast<double>(done) / static_cast<double>(height));
       } catch (...) {

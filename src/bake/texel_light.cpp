@@ -96,6 +96,10 @@ TexelLight lightAt(const TraceScene& scene, const LightSetup& setup, const Texel
     return light;
   }
   const Float3 origin = texel.position + lift * setup.offset;
+  if (!traceable(origin)) {  // a sample far out or not finite: no ray can leave it
+    light.valid = false;
+    return light;
+  }
   const BakeOptions& options = setup.options;
   std::uint32_t backFaces = 0, open = 0;
   Float3 sum;

@@ -14,6 +14,11 @@ Float3 normalised(Float3 v) {
   return v * (1.0f / length);
 }
 
+bool traceable(Float3 p) {
+  constexpr float kLimit = 1e18f;
+  return std::fabs(p.x) <= kLimit && std::fabs(p.y) <= kLimit && std::fabs(p.z) <= kLimit;  // false for NaN too
+}
+
 namespace {
 
 // Reading a caller's arrays at their strides (sampleMeshes has checked them).
@@ -99,7 +104,7 @@ const char* TraceScene::build(std::span<const MeshArrays> meshes) {
     for (std::size_t k = 0; k < vertexCount; ++k) {
       const Float3 p = positionAt(mesh, k);
       std::memcpy(vertices + 3 * k, &p, sizeof p);
-      if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      if (traceable(p)) {  // what the ray tracer leaves out does not size the scene
         low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
         high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
       }
@@ -146,8 +151,9 @@ Hit TraceScene::nearest(Float3 origin, Float3 direction, float maxDistance) cons
   RTCRayHit query{};
   query.ray = rayOf(origin, direction, maxDistance);
   query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-  rtcIntersect1(device_->scene, &context, &query);
   Hit hit;
+  if (!traceable(origin) || !traceable(direction)) return hit;
+  rtcIntersect1(device_->scene, &context, &query);
   if (query.hit.geomID == RTC_INVALID_GEOMETRY_ID) return hit;
   hit.found = true;
   hit.mesh = query.hit.geomID;
@@ -160,6 +166,7 @@ Hit TraceScene::nearest(Float3 origin, Float3 direction, float maxDistance) cons
 bool TraceScene::blocked(Float3 origin, Float3 direction, float maxDistance) const {
   RTCIntersectContext context;
   rtcInitIntersectContext(&context);
+  if (!traceable(origin) || !traceable(direction)) return false;
   RTCRay ray = rayOf(origin, direction, maxDistance);
   rtcOccluded1(device_->scene, &context, &ray);
   // A blocked ray comes back with tfar set to minus infinity.

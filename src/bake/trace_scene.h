@@ -23,6 +23,11 @@ inline Float3 cross(Float3 a, Float3 b) { return {a.y * b.z - a.z * b.y, a.z * b
 // The unit vector along v; zero for a zero or non-finite v.
 Float3 normalised(Float3 v);
 
+// Whether a ray may start at p (or travel along p): every component finite
+// and within 1e18, under the ray tracer's own bound of about 1.8e18, past
+// which it refuses a ray.
+bool traceable(Float3 p);
+
 // A ray's nearest hit: which triangle, how far, and whether its front faces the ray.
 struct Hit {
   bool found = false;
@@ -43,6 +48,7 @@ class TraceScene {
   // accepts them). An empty problem text on success.
   const char* build(std::span<const MeshArrays> meshes);
 
+  // A ray whose origin or direction is not traceable meets nothing.
   Hit nearest(Float3 origin, Float3 direction, float maxDistance) const;
   bool blocked(Float3 origin, Float3 direction, float maxDistance) const;
 
