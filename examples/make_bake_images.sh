@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Makes the README's baking pictures: three models of assimp-testmodels (the
-# STL one has no UVs at all) laid out, baked and shown in the viewer, in
-# headless Chromium. Needs the release build with lumivex-import,
+# Makes the README's baking pictures: the example mesh, and three models of
+# assimp-testmodels (the STL one has no UVs at all) laid out, baked and shown
+# in the viewer, in headless Chromium. Needs the release build with lumivex-import,
 # lumivex-bake and the viewer:
 #   cmake --preset release && cmake --build --preset release --target lumivex-import lumivex-bake viewer
 set -euo pipefail
@@ -9,12 +9,16 @@ cd "$(dirname "$0")/.."
 build=build/release
 models=/usr/share/assimp/models
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 light=(--sun -0.9,1,0.2,0.8 --sky 0.3,0.33,0.4 --horizon 0.12,0.12,0.12 --bounces 1)
-for entry in house:IFC/AC14-FZK-Haus.ifc:1024 engine:glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb:1024 \
+for entry in example:examples/rounded_cube.kvx:512 house:IFC/AC14-FZK-Haus.ifc:1024 engine:glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb:1024 \
              wuson:STL/Wuson.stl:512; do
   IFS=: read -r name model size <<<"$entry"
-  "$build/lumivex-import" "$models/$model" "$work/$name" --generate-lightmap-uv --size "$size" >/dev/null
+  if [[ $model == *.kvx ]]; then
+    cp "$model" "$work/$name.kvx"  # laid out already
+  else
+    "$build/lumivex-import" "$models/$model" "$work/$name" --generate-lightmap-uv --size "$size" >/dev/null
+  fi
   "$build/lumivex-bake" "$work/$name.kvx" "$work/$name" --size "$size" "${light[@]}" | grep Rays
   python3 "$build/viewer/serve.py" "$work/$name.glb" --port 0 >"$work/address" &
   for _ in $(seq 50); do [ -s "$work/address" ] && break; sleep 0.1; done
