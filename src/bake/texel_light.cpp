@@ -22,8 +22,8 @@ Float3 cosineDirection(Float3 normal, RayRandom& random) {
   const float angle = kTwoPi * random.next();
   const float x = radius * std::cos(angle), y = radius * std::sin(angle);
   const float z = std::sqrt(std::max(0.0f, 1.0f - x * x - y * y));
-  // An orthonormal basis around the normal without a branch on its axis
-  // (the construction of Duff and others, 2017).
+  // An orthonormal basis around the normal, without a branch on which axis
+  // it lies nearest: continuous everywhere except where the sign of z flips.
   const float sign = std::copysign(1.0f, normal.z);
   const float a = -1.0f / (sign + normal.z);
   const float b = normal.x * normal.y * a;
