@@ -269,19 +269,25 @@ def test_a_generated_layout_checks_clean_and_samples_every_face(tmp_path):
 def interrupted_after(seconds, call):
     """Runs call() with a Ctrl-C (SIGINT) sent `seconds` in; returns how long after the signal the call
     ended with KeyboardInterrupt. A call that ends by itself first is run again with the signal sent
-    sooner (a fast machine); one that ends by itself after the signal lost the interrupt."""
-    for delay in (seconds, seconds / 4, seconds / 16):
-        sent = []
-        timer = threading.Timer(delay, lambda: (sent.append(time.monotonic()), os.kill(os.getpid(), signal.SIGINT)))
-        timer.start()
-        try:
-            call()
-        except KeyboardInterrupt:
-            return time.monotonic() - sent[0]
-        finally:
-            timer.cancel()
-        assert not sent, "the call went on to its end after Ctrl-C"
-    pytest.fail("the call always ended before the signal could be sent")
+    sooner (a fast machine); one that ends by itself after the signal lost the interrupt. Python's own
+    Ctrl-C handler is put in place for the test: a process started in the background by a shell
+    without job control starts with SIGINT ignored, and Python then keeps it so."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        for delay in (seconds, seconds / 4, seconds / 16):
+            sent = []
+            timer = threading.Timer(delay, lambda: (sent.append(time.monotonic()), os.kill(os.getpid(), signal.SIGINT)))
+            timer.start()
+            try:
+                call()
+            except KeyboardInterrupt:
+                return time.monotonic() - sent[0]
+            finally:
+                timer.cancel()
+            assert not sent, "the call went on to its end after Ctrl-C"
+        pytest.fail("the call always ended before the signal could be sent")
+    finally:
+        signal.signal(signal.SIGINT, previous)
 
 
 def test_ctrl_c_stops_long_calls_within_a_second(tmp_path):
