@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Callable, Literal, Optional, Sequence, Tuple, Union
+from typing import Callable, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -78,6 +78,7 @@ def sample(
     size x size or (width, height) grid (1 to 16384 each). float32 column slices of an interleaved buffer
     are read in place. Raises ValueError naming a bad argument."""
 
+@overload
 def bake(
     positions: npt.ArrayLike,
     normals: npt.ArrayLike,
@@ -99,6 +100,25 @@ def bake(
     progress: Optional[Callable[[float], object]] = None,
 ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]:
     """Bakes light into a lightmap (where the module was built with the baker): (image, valid)."""
+@overload
+def bake(
+    meshes: Sequence[dict],
+    size: _Size,
+    *,
+    sun: Optional[Sequence[float]] = None,
+    sky: Optional[Sequence[float]] = None,
+    horizon: Optional[Sequence[float]] = None,
+    ao: bool = False,
+    ao_distance: float = 0.0,
+    rays: int = 64,
+    bounces: int = 0,
+    albedo: float = 0.5,
+    seed: int = 0,
+    dilate: int = 2,
+    threads: int = 0,
+    progress: Optional[Callable[[float], object]] = None,
+) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]:
+    """Bakes several meshes (a list of mesh dicts, as read_mesh gives a group) into one lightmap."""
 
 def sample_file(
     path: _Path,

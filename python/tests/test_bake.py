@@ -57,3 +57,15 @@ def test_arguments_are_refused_by_name(arguments, message):
     size = arguments.pop("size", 8)
     with pytest.raises(ValueError, match=message):
         lumivex.bake(positions, normals, uv, triangles, size, **arguments)
+
+
+def test_meshes_given_as_a_list_bake_as_one_mesh_holding_them_all():
+    positions, normals, uv, triangles = floor_and_wall()
+    floor = {"positions": positions[:4], "normals": normals[:4], "lightmap_uv": uv[:4], "triangles": triangles[:2]}
+    wall = {"positions": positions[4:], "normals": normals[4:], "lightmap_uv": uv[4:], "triangles": triangles[2:] - 4}
+    options = dict(sun=(1, 1, 0.3), bounces=1, rays=8)
+    whole, whole_valid = lumivex.bake(positions, normals, uv, triangles, 24, **options)
+    parts, parts_valid = lumivex.bake([floor, wall], 24, **options)
+    assert whole.tobytes() == parts.tobytes() and (whole_valid == parts_valid).all()
+    # The wall shadows the floor from the other mesh: the texels beside it are darker.
+    assert whole[:, -1, 0].mean() < whole[:, 0, 0].mean()
