@@ -60,6 +60,7 @@ def read_mesh(path: _Path) -> list[list[dict]]:
 def read_mesh_buffer(buffer: Union[bytes, bytearray, memoryview, npt.NDArray[np.generic]]) -> list[list[dict]]:
     """Reads a mesh file's contents from an object holding bytes, as read_mesh reads a file."""
 
+@overload
 def sample(
     positions: npt.ArrayLike,
     normals: npt.ArrayLike,
@@ -77,6 +78,20 @@ def sample(
     """Samples one mesh: positions (n, 3), normals (n, 3), lightmap_uv (n, 2), triangles (m, 3) into a
     size x size or (width, height) grid (1 to 16384 each). float32 column slices of an interleaved buffer
     are read in place. Raises ValueError naming a bad argument."""
+
+@overload
+def sample(
+    meshes: Sequence[dict],
+    size: _Size,
+    *,
+    sample_point: Literal["corner", "centre"] = "corner",
+    ids: bool = False,
+    barycentrics: bool = False,
+    cover_small_triangles: bool = False,
+    threads: int = 0,
+    progress: Optional[Callable[[float], object]] = None,
+) -> Samples:
+    """Samples several meshes in order (later ones win): a list of mesh dicts, as read_mesh gives a group."""
 
 @overload
 def bake(
