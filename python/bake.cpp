@@ -54,8 +54,7 @@ lumivex::BakeOptions bakeOptions(const py::object& sun, const py::object& sky, c
   return options;
 }
 
-// Samples the meshes at texel centres with ids and bakes them, the GIL
-// released and Ctrl-C watched: (image, valid).
+// bakeMeshes with the GIL released and Ctrl-C watched: (image, valid).
 py::tuple bakeArrays(std::span<const lumivex::MeshArrays> meshes, const py::object& size,
                      lumivex::BakeOptions options, const py::object& progress) {
   const lumivex::GridSize grid = gridSize(size);
@@ -66,17 +65,7 @@ py::tuple bakeArrays(std::span<const lumivex::MeshArrays> meshes, const py::obje
   options.cancel = &cancel;
   lumivex::BakeImage image;
   const lumivex::Result result = runInterruptible(
-      [&] {
-        lumivex::SampleOptions sampling;
-        sampling.samplePoint = lumivex::SamplePoint::Centre;
-        sampling.ids = true;
-        sampling.threads = options.threads;
-        sampling.cancel = &cancel;
-        lumivex::SampleGrid samples;
-        lumivex::Result done = lumivex::sampleMeshes(meshes, grid, samples, sampling);
-        if (done) done = lumivex::bakeLightmap(meshes, samples, options, image);
-        return done;
-      },
+      [&] { return lumivex::bakeMeshes(meshes, grid, options, image); },
       cancel, &bridge);
   if (!result) raise(result, {});
   py::array_t<float> rgb({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width),

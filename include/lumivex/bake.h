@@ -94,4 +94,10 @@ struct BakeImage {
 LUMIVEX_API Result bakeLightmap(std::span<const MeshArrays> meshes, const SampleGrid& grid,
                                 const BakeOptions& options, BakeImage& image) noexcept;
 
+// Both steps in one: samples the meshes at texel centres with ids into a
+// grid of `size` (each side 1 to 16384; options.threads and options.cancel
+// apply), then bakes it as bakeLightmap does.
+LUMIVEX_API Result bakeMeshes(std::span<const MeshArrays> meshes, GridSize size, const BakeOptions& options,
+                              BakeImage& image) noexcept;
+
 }  // namespace lumivex

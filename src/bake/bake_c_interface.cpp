@@ -1,5 +1,5 @@
-// The baker's C interface: lumivex_bake_options to BakeOptions, sampling at
-// texel centres with ids, then the bake, copied into the caller's arrays.
+// The baker's C interface: lumivex_bake_options to BakeOptions, then
+// bakeMeshes, copied into the caller's arrays.
 
 #include <lumivex/bake.h>
 #include <lumivex/bake_c.h>
@@ -57,15 +57,8 @@ lumivex_result lumivex_bake_lightmap(const lumivex_mesh_arrays* meshes, size_t c
     std::vector<lumivex::MeshArrays> arrays;
     if (const lumivex_result r = allArraysOf(meshes, count, arrays); r.status != LUMIVEX_OK) return r;
     const lumivex::BakeOptions bake = bakeOptionsOf(options != nullptr ? *options : lumivex_bake_options_defaults());
-    lumivex::SampleOptions sampling;
-    sampling.samplePoint = lumivex::SamplePoint::Centre;
-    sampling.ids = true;
-    sampling.threads = bake.threads;
-    sampling.cancel = bake.cancel;
-    lumivex::SampleGrid grid;
     lumivex::BakeImage image;
-    lumivex::Result result = lumivex::sampleMeshes(arrays, lumivex::GridSize{width, height}, grid, sampling);
-    if (result) result = lumivex::bakeLightmap(arrays, grid, bake, image);
+    const lumivex::Result result = lumivex::bakeMeshes(arrays, lumivex::GridSize{width, height}, bake, image);
     if (!result) return toC(result);
     std::copy(image.rgb.begin(), image.rgb.end(), rgb);
     if (valid != nullptr) std::copy(image.valid.begin(), image.valid.end(), valid);

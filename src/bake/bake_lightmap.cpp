@@ -195,4 +195,16 @@ Result bakeLightmap(std::span<const MeshArrays> meshes, const SampleGrid& grid, 
   }
 }
 
+Result bakeMeshes(std::span<const MeshArrays> meshes, GridSize size, const BakeOptions& options,
+                  BakeImage& image) noexcept {
+  SampleOptions sampling;
+  sampling.samplePoint = SamplePoint::Centre;
+  sampling.ids = true;
+  sampling.threads = options.threads;
+  sampling.cancel = options.cancel;
+  SampleGrid grid;
+  if (const Result sampled = sampleMeshes(meshes, size, grid, sampling); !sampled) return sampled;
+  return bakeLightmap(meshes, grid, options, image);
+}
+
 }  // namespace lumivex
