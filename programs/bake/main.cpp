@@ -6,7 +6,6 @@
 #include <lumivex/bake.h>
 #include <lumivex/lumivex.h>
 
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +20,7 @@
 #include "baked_model.h"
 #include "common/arguments.h"
 #include "common/process_setup.h"
+#include "common/progress_line.h"
 
 namespace {
 
@@ -166,15 +166,6 @@ int readArguments(int argc, char** argv, Settings& settings) {
   return -1;
 }
 
-// The running share of the bake on standard output, only where someone watches it.
-std::function<void(double)> progressLine() {
-  if (isatty(STDOUT_FILENO) == 0) return {};
-  return [](double share) {
-    std::printf("\rBaking : %3d %%", static_cast<int>(share * 100));
-    std::fflush(stdout);
-  };
-}
-
 // Ends the program by the signal that stopped it, as a shell expects (it
 // sees 128 + the signal); nothing has been written by then.
 int interrupted() {
@@ -245,18 +236,13 @@ int main(int argc, char** argv) {
   }
   const std::vector<lumivex::MeshArrays> arrays = model.arrays();
   const auto started = std::chrono::steady_clock::now();
-  lumivex::SampleOptions sampling;
-  sampling.samplePoint = lumivex::SamplePoint::Centre;
-  sampling.ids = true;
-  sampling.threads = settings.bake.threads;
-  sampling.cancel = &cancelRequested;
-  lumivex::SampleGrid grid;
   lumivex::BakeImage image;
   settings.bake.cancel = &cancelRequested;
-  settings.bake.progress = progressLine();
-  lumivex::Result baked = lumivex::sampleMeshes(arrays, settings.size, grid, sampling);
-  if (baked) baked = lumivex::bakeLightmap(arrays, grid, settings.bake, image);
-  if (settings.bake.progress) std::printf("\n");
+  lumivex::ProgressLine line;
+  settings.bake.progress = line.of("Baking");
+  const lumivex::Result baked = lumivex::bakeMeshes(arrays, lumivex::GridSize{settings.size, settings.size},
+                                                    settings.bake, image);
+  line.end();
   if (baked.status == lumivex::Status::Cancelled) return interrupted();
   if (!baked) {
     std::fprintf(stderr, "Error : Unable to bake %s : %s\n", settings.meshFile.c_str(), lumivex::reason(baked).c_str());

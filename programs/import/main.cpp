@@ -14,6 +14,7 @@
 
 #include "common/arguments.h"
 #include "common/process_setup.h"
+#include "common/progress_line.h"
 #include "isolated_reading.h"
 #include "layout_report.h"
 #include "mesh_building.h"
@@ -209,29 +210,6 @@ void warnAboutRepairedNormals(std::vector<lumivex::ImportedMesh>& meshes) {
   }
 }
 
-// The running share of a stage on standard output, only where someone
-// watches it: a log gets no '\r' lines.
-class ProgressLine {
- public:
-  ProgressLine() : shown_(isatty(STDOUT_FILENO) != 0) {}
-  std::function<void(double)> of(const char* what) {
-    if (!shown_) return {};
-    return [this, what](double share) {
-      std::printf("\r%s : %3d %%", what, static_cast<int>(share * 100));
-      std::fflush(stdout);
-      open_ = true;
-    };
-  }
-  void end() {
-    if (open_) std::printf("\n");
-    open_ = false;
-  }
-
- private:
-  bool shown_;
-  bool open_ = false;
-};
-
 // The meshes as the library takes them: 40-byte records and 32-bit indices.
 lumivex::MeshArrays arraysOf(const lumivex::ImportedMesh& mesh) {
   lumivex::MeshArrays arrays;
@@ -242,7 +220,7 @@ lumivex::MeshArrays arraysOf(const lumivex::ImportedMesh& mesh) {
 
 // Lays out every mesh, or those without the set asked for (clear of the
 // others); -1 to go on, or the exit code.
-int generateLayouts(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes, ProgressLine& line) {
+int generateLayouts(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes, lumivex::ProgressLine& line) {
   std::vector<lumivex::ImportedMesh*> laidOut;
   std::vector<lumivex::MeshArrays> arrays, kept;
   for (lumivex::ImportedMesh& mesh : meshes) {
@@ -322,7 +300,7 @@ int dropUnmapped(const Settings& settings, std::vector<lumivex::ImportedMesh>& m
 }
 
 // Checks the layout, writes the mesh file and the report, then warns.
-int checkAndWrite(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes, ProgressLine& line) {
+int checkAndWrite(const Settings& settings, std::vector<lumivex::ImportedMesh>& meshes, lumivex::ProgressLine& line) {
   std::vector<lumivex::MeshArrays> arrays;
   std::vector<std::string> names;
   for (lumivex::ImportedMesh& mesh : meshes) {
@@ -385,7 +363,7 @@ int main(int argc, char** argv) {
     return kExitNoTriangles;
   }
   warnAboutRepairedNormals(meshes);
-  ProgressLine line;
+  lumivex::ProgressLine line;
   if (settings.generate) {
     if (const int code = generateLayouts(settings, meshes, line); code >= 0) return code;
   }
