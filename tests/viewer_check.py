@@ -1,37 +1,32 @@
 #!/usr/bin/env python3
 """The viewer in a headless browser: bakes the example under a sun from +z
-(its +x side facing away), serves the page and the model, loads it, and
-checks what was drawn: the model is there, lit (neither all black nor all
-background), and its side facing the sun is brighter than the side facing
-away. Keeps the screenshot beside the outputs.
+(its +x side facing away), serves the page and the model with the viewer's
+own serve.py, loads it, and checks what was drawn: the model is there, lit
+(neither all black nor all background), and its side facing the sun is
+brighter than the side facing away. Keeps the screenshot beside the outputs.
 
     viewer_check.py BAKE_PROGRAM EXAMPLE.kvx VIEWER_FOLDER WORK_FOLDER
 """
 
-import functools
-import http.server
 import json
 import os
 import re
 import subprocess
 import sys
-import threading
 
 CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
                   "--window-size=800,600", "--virtual-time-budget=20000", "--hide-scrollbars"]
 
 
-def serve(folder, model):
-    class Handler(http.server.SimpleHTTPRequestHandler):
-        def translate_path(self, path):
-            return model if path.split("?", 1)[0] == "/model.glb" else super().translate_path(path)
-
-        def log_message(self, *arguments):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=folder))
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+def serve(viewer, model):
+    """The viewer's own server (serve.py) on a free port: the process and the page's address."""
+    server = subprocess.Popen([sys.executable, os.path.join(viewer, "serve.py"), model, "--port", "0"],
+                              stdout=subprocess.PIPE, text=True)
+    address = server.stdout.readline().strip()
+    if not address.startswith("http://"):
+        server.kill()
+        sys.exit(f"serve.py gave no address: {address!r}")
+    return server, address
 
 
 def chromium(arguments):
@@ -43,14 +38,15 @@ def main():
     os.makedirs(work, exist_ok=True)
     subprocess.run([bake, example, os.path.join(work, "example"), "--size", "128", "--sun", "0,0.3,1,1",
                     "--sky", "0.1,0.1,0.1", "--rays", "16"], check=True, stdout=subprocess.DEVNULL)
-    server = serve(viewer, os.path.join(work, "example.glb"))
+    server, address = serve(viewer, os.path.join(work, "example.glb"))
     try:
         # Probes in the model's bounding box: the middle of its +z side (toward the sun) and of its +x side.
-        url = f"http://127.0.0.1:{server.server_address[1]}/index.html?test&probe=0.5,0.5,1;1,0.5,0.5"
+        url = address + "?test&probe=0.5,0.5,1;1,0.5,0.5"
         page = chromium(["--dump-dom", url])
         chromium([f"--screenshot={os.path.join(work, 'viewer.png')}", url])
     finally:
-        server.shutdown()
+        server.kill()
+        server.wait()
     found = re.search(r'<pre id="report">([^<]*)</pre>', page.stdout)
     if not found or not found.group(1):
         sys.exit("the page reported nothing:\n" + page.stdout[-2000:] + page.stderr[-2000:])

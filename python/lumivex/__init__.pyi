@@ -115,6 +115,7 @@ def bake(
     progress: Optional[Callable[[float], object]] = None,
 ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]:
     """Bakes light into a lightmap (where the module was built with the baker): (image, valid)."""
+
 @overload
 def bake(
     meshes: Sequence[dict],
