@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -297,6 +298,38 @@ TEST(Bake, RefusesWhatItCannotBake) {
   BakeOptions throwing;
   throwing.progress = [](double) { throw 1; };
   EXPECT_EQ(lumivex::bakeLightmap({&mesh, 1}, withIds, throwing, image).status, lumivex::Status::Cancelled);
+}
+
+}  // namespace
+
+namespace {
+
+// Whichever thread bakes the last rows (on a small grid the helpers may bake
+// them all before the calling thread gets one), the caller hears of the end,
+// and a callback that stops cancels the bake.
+TEST(Bake, ProgressReachesTheEndAndAStopAlwaysCancelsWhateverTheThreads) {
+  Scene scene;
+  scene.floor();
+  const lumivex::MeshArrays mesh = scene.arrays();
+  lumivex::SampleOptions ids;
+  ids.ids = true;
+  lumivex::SampleGrid grid;
+  ASSERT_TRUE(lumivex::sampleMesh(mesh, 4, grid, ids));
+  for (int run = 0; run < 40; ++run) {
+    BakeOptions options;
+    options.threads = 8;
+    options.rays = 4;
+    std::vector<double> heard;
+    options.progress = [&heard](double fraction) { heard.push_back(fraction); };
+    BakeImage image;
+    ASSERT_TRUE(lumivex::bakeLightmap({&mesh, 1}, grid, options, image)) << run;
+    ASSERT_FALSE(heard.empty()) << run;
+    EXPECT_EQ(heard.back(), 1.0) << run;
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), 1.0), 1) << run;
+    EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end())) << run;
+    options.progress = [](double) { throw 1; };
+    EXPECT_EQ(lumivex::bakeLightmap({&mesh, 1}, grid, options, image).status, lumivex::Status::Cancelled) << run;
+  }
 }
 
 }  // namespace

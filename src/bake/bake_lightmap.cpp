@@ -75,6 +75,7 @@ struct Work {
   std::atomic<std::int32_t> rowsDone{0};
   std::atomic<std::uint64_t> rays{0};
   std::atomic<bool> stop{false};
+  double reported = 0;  // the last fraction reported (by the calling thread only)
 };
 
 bool stopped(Work& work, const BakeOptions& options) {
@@ -111,6 +112,17 @@ void bakeRow(Work& work, std::int32_t row, const BakeOptions& options) {
   work.rays += rays;
 }
 
+// Calls the progress callback; one that throws stops the bake, as cancelling does.
+void report(Work& work, const BakeOptions& options, double fraction) {
+  if (!options.progress || work.stop) return;
+  work.reported = fraction;
+  try {
+    options.progress(fraction);
+  } catch (...) {
+    work.stop = true;
+  }
+}
+
 // Rows go to whichever thread asks next; the calling thread also reports
 // progress and watches the cancel flag.
 void bakeRows(Work& work, bool reporting, const BakeOptions& options) {
@@ -118,13 +130,7 @@ void bakeRows(Work& work, bool reporting, const BakeOptions& options) {
   for (std::int32_t row = work.nextRow++; row < height && !stopped(work, options); row = work.nextRow++) {
     bakeRow(work, row, options);
     const std::int32_t done = ++work.rowsDone;
-    if (reporting && options.progress && !work.stop) {
-      try {
-        options.progress(static_cast<double>(done) / static_cast<double>(height));
-      } catch (...) {
-        work.stop = true;  // a callback that throws stops the bake, as cancelling does
-      }
-    }
+    if (reporting) report(work, options, static_cast<double>(done) / static_cast<double>(height));
   }
 }
 
@@ -139,6 +145,10 @@ void runOnThreads(Work& work, const BakeOptions& options) {
     }
   }
   bakeRows(work, true, options);
+  helpers.clear();  // joined
+  // The helpers may have baked every row, or the last ones: the caller still
+  // hears of the end (and may still stop the bake there).
+  if (work.reported < 1.0) report(work, options, 1.0);
 }
 
 Result bakeChecked(std::span<const MeshArrays> meshes, const SampleGrid& grid, const BakeOptions& options,
