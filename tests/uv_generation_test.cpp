@@ -416,5 +416,62 @@ TEST(GeneratedLayouts, AreTheSameBytesEveryTimeAndKeepClearOfKeptLayouts) {
   EXPECT_EQ(report.total.outside, 0u);
 }
 
+
+// A chart 2 cells wide and 6 tall, in its two distinct turns, placed in an
+// empty 16-cell square and over a low block that leaves a two-cell gap at
+// its end: the lowest place takes the upright turn (on a tie, the fewer
+// turns), the lowest top lies it down, over the block if need be.
+TEST(Packing, EachPlaceRuleTakesThePlaceItNames) {
+  std::vector<uv::CellImage> images(2);
+  images[0] = uv::cellsOf({{uv::Vec2{0, 0}, uv::Vec2{1.5, 0}, uv::Vec2{1.5, 5.5}}, {uv::Vec2{0, 0}, uv::Vec2{1.5, 5.5}, uv::Vec2{0, 5.5}}});
+  images[1] = uv::turned(images[0]);
+  ASSERT_EQ(images[0].height, 6);
+  ASSERT_EQ(images[1].height, 2);
+  struct Case {
+    const char* what;
+    bool blockTaken;  // cells 0-13 of rows 0-1 taken
+    uv::PlaceRule rule;
+    uv::Placement expected;
+  };
+  const Case cases[] = {
+      {"empty, lowest", false, uv::PlaceRule::Lowest, {0, 0, 0}},
+      {"empty, lowest top", false, uv::PlaceRule::LowestTop, {0, 0, 1}},
+      {"over a block, lowest", true, uv::PlaceRule::Lowest, {14, 0, 0}},
+      {"over a block, lowest top", true, uv::PlaceRule::LowestTop, {0, 2, 1}},
+  };
+  for (const Case& c : cases) {
+    uv::Atlas atlas(16);
+    for (std::int32_t row = 0; row < 2 && c.blockTaken; ++row) atlas.take(row, 0, 13);
+    std::vector<uv::PlaceCandidate> candidates;
+    for (std::int32_t k = 0; k < 2; ++k) candidates.push_back({&images[k], &images[k], k, 0});
+    uv::Placement placed;
+    ASSERT_TRUE(uv::place(atlas, candidates, 16, 0, c.rule, placed)) << c.what;
+    EXPECT_EQ(placed.x, c.expected.x) << c.what;
+    EXPECT_EQ(placed.y, c.expected.y) << c.what;
+    EXPECT_EQ(placed.turns, c.expected.turns) << c.what;
+  }
+}
+
+// Raising a density another way found: never asked at or below it, the
+// threshold found to within the tolerance where it lies above, and the
+// density kept where nothing higher fits.
+TEST(Packing, RaisedDensityOnlyLooksAboveAndFindsTheThreshold) {
+  struct Case {
+    double threshold;  // fits at and below
+    double expected;
+  };
+  const Case cases[] = {{0.5, 1.0}, {1.0005, 1.0}, {1.0137, 1.0137}, {1.3, 1.3}};
+  for (const Case& c : cases) {
+    double lowestAsked = INFINITY;
+    const double raised = uv::raisedDensity(1.0, 1.01, 1.002, [&](double at) {
+      lowestAsked = std::min(lowestAsked, at);
+      return at <= c.threshold;
+    });
+    EXPECT_GT(lowestAsked, 1.0) << c.threshold;
+    EXPECT_LE(raised, c.expected) << c.threshold;
+    EXPECT_GE(raised * 1.002, c.expected) << c.threshold;
+  }
+}
+
 }  // namespace
 }  // namespace lumivex

@@ -187,21 +187,21 @@ TurnedCells turnedCells(const ChartSet& set, std::size_t c, double at, std::int3
   return turns;
 }
 
-// Packs the charts by their shapes at density `at`, largest rectangle first,
-// clear of `taken`; false when one does not fit. Each goes in the quarter
-// turn whose place is lowest, then leftmost.
-bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& byArea, const Atlas& taken,
-                const LayoutOptions& options, double at, std::size_t threads, std::vector<Placement>& out) {
+// Packs the charts by their shapes at density `at`, in `order`, clear of
+// `taken`; false when one does not fit. Each goes in the quarter turn whose
+// place is best by `rule`.
+bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& order, PlaceRule rule, const Atlas& taken,
+                const LayoutOptions& options, double at, std::vector<Placement>& out) {
   const std::int32_t size = options.size, padding = options.padding;
   std::vector<TurnedCells> turns(set.count());
-  forEachInParallel(set.count(), threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, padding); });
+  forEachInParallel(set.count(), set.threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, padding); });
   Atlas atlas = taken;
   out.assign(set.count(), {});
   // Where the last small chart of each width, height and turn went: cells are
   // only ever taken, so the next one alike starts looking there (many models
   // have thousands of small charts alike).
   std::map<std::array<std::int32_t, 3>, std::int32_t> lastRowOfSize;
-  for (std::uint32_t c : byArea) {
+  for (std::uint32_t c : order) {
     std::array<PlaceCandidate, 4> candidates{};
     std::array<std::int32_t, 4> unshared{};  // where large charts keep nothing
     std::array<std::int32_t*, 4> lastRows{};
@@ -215,7 +215,7 @@ bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& byArea, c
       ++count;
     }
     Placement best;
-    if (!place(atlas, std::span(candidates.data(), count), size, padding, best)) return false;
+    if (!place(atlas, std::span(candidates.data(), count), size, padding, rule, best)) return false;
     for (std::size_t k = 0; k < count; ++k) *lastRows[k] = candidates[k].firstY;
     take(atlas, turns[c].cells[static_cast<std::size_t>(best.turns)], best);
     out[c] = best;
@@ -236,37 +236,95 @@ std::vector<Triangle2> placedTexels(const ChartSet& set, std::size_t c, double a
   return local;
 }
 
-// The density and the places of the charts: from the rectangles' estimate by
-// the charts' shapes, up by steps while they fit, down by halves while they
-// do not (around kept layouts the estimate is too high), then bisection to
-// within 1 %; or the caller's density. 0 when nothing fits.
+// The order charts are packed in, largest first by some measure of their
+// rectangles.
+enum class ChartOrder { Area, LongestSide };
+
+std::vector<std::uint32_t> chartOrder(const ChartSet& set, ChartOrder by) {
+  const auto measure = [&](std::uint32_t c) {
+    const ChartShape& shape = set.shapes[c];
+    return by == ChartOrder::LongestSide ? std::max(shape.width, shape.height) : shape.width * shape.height;
+  };
+  std::vector<std::uint32_t> order(set.count());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const double measureA = measure(a), measureB = measure(b);
+    return measureA != measureB ? measureA > measureB : a < b;
+  });
+  return order;
+}
+
+// Ways of packing; the densest wins, ties to the earlier. Over
+// assimp-testmodels no one way is best for every model (largest area first
+// suits most, longest side first suits long charts such as a cylinder's, a
+// low top suits many charts alike): the best of these three covers 0.011
+// more of the square on average than the first alone.
+struct PackingWay {
+  ChartOrder order;
+  PlaceRule rule;
+};
+constexpr std::array<PackingWay, 3> kPackingWays = {{{ChartOrder::Area, PlaceRule::Lowest},
+                                                     {ChartOrder::LongestSide, PlaceRule::Lowest},
+                                                     {ChartOrder::Area, PlaceRule::LowestTop}}};
+
+// Densities are searched to within 0.2 %: a covered share within 0.4 % of
+// the best this packing finds, for a few more trials.
+constexpr double kDensityTolerance = 1.002;
+// Another way of packing is first asked at 1 % above the density found:
+// where it does better, it mostly does so by more than that.
+constexpr double kRaiseStep = 1.01;
+
+// The density and the places of the charts. The first way: from the
+// rectangles' estimate, up by steps while they fit, down by halves while they
+// do not (around kept layouts the estimate is too high), then bisection. The
+// other ways, side by side on the threads, each only above the density the
+// first found; the densest wins. Or, at the caller's density, the first way
+// that fits. 0 when nothing fits.
 double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const LayoutOptions& options,
                   const std::function<void(double)>& progress, std::vector<Placement>& placements) {
-  std::vector<std::uint32_t> byArea(set.count());
-  std::iota(byArea.begin(), byArea.end(), 0u);
-  std::sort(byArea.begin(), byArea.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const double areaA = set.shapes[a].width * set.shapes[a].height, areaB = set.shapes[b].width * set.shapes[b].height;
-    return areaA != areaB ? areaA > areaB : a < b;
-  });
   std::size_t takenCells = 0;
   const Atlas taken = keptCells(kept, options.size, takenCells);
+  const auto fitsWay = [&](const PackingWay& way, const std::vector<std::uint32_t>& order, double at,
+                           std::vector<Placement>& placed, std::vector<Placement>& trial) {
+    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) return false;
+    if (!packShapes(set, order, way.rule, taken, options, at, trial)) return false;
+    placed.swap(trial);
+    return true;
+  };
+  std::vector<Placement> trial;
   if (options.texelsPerUnit > 0) {
-    return packShapes(set, byArea, taken, options, options.texelsPerUnit, set.threads, placements) ? options.texelsPerUnit
-                                                                                                      : 0.0;
+    for (const PackingWay& way : kPackingWays) {
+      if (fitsWay(way, chartOrder(set, way.order), options.texelsPerUnit, placements, trial)) {
+        return options.texelsPerUnit;
+      }
+    }
+    return 0.0;
   }
   const double estimate = rectangleDensity(set, options, progress);
   if (!(estimate > 0)) return 0;
   const double size = options.size;
   const double freeShare = 1.0 - static_cast<double>(takenCells) / (size * size);
-  std::vector<Placement> trial;
-  return largestFittingDensity(
-      estimate * std::sqrt(std::max(freeShare, 1e-6)), 1.15, 1.01,
-      [&](double at) {
-        if (!packShapes(set, byArea, taken, options, at, set.threads, trial)) return false;
-        placements.swap(trial);
-        return true;
-      },
-      [&](int step) { progress(0.75 + 0.15 * std::min(step, 10) / 10.0); });
+  const std::vector<std::uint32_t> first = chartOrder(set, kPackingWays[0].order);
+  const double density = largestFittingDensity(
+      estimate * std::sqrt(std::max(freeShare, 1e-6)), 1.15, kDensityTolerance,
+      [&](double at) { return fitsWay(kPackingWays[0], first, at, placements, trial); },
+      [&](int step) { progress(0.75 + 0.1 * std::min(step, 10) / 10.0); });
+  if (!(density > 0)) return 0;
+  constexpr std::size_t kOthers = kPackingWays.size() - 1;
+  std::array<double, kOthers> raised{};
+  std::array<std::vector<Placement>, kOthers> placedBy;
+  forEachInParallel(kOthers, set.threads, [&](std::size_t w) {
+    const PackingWay& way = kPackingWays[w + 1];
+    const std::vector<std::uint32_t> order = chartOrder(set, way.order);
+    std::vector<Placement> scratch;
+    raised[w] = raisedDensity(density, kRaiseStep, kDensityTolerance,
+                              [&](double at) { return fitsWay(way, order, at, placedBy[w], scratch); });
+  });
+  progress(0.9);
+  const auto best = std::max_element(raised.begin(), raised.end());  // the first of equals
+  if (*best <= density) return density;
+  placements.swap(placedBy[static_cast<std::size_t>(best - raised.begin())]);
+  return *best;
 }
 
 // Lightmap points of every face's corners, from the charts' places; faces of

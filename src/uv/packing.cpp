@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <cmath>
 
 namespace lumivex::uv {
@@ -32,6 +33,16 @@ double largestFittingDensity(double start, double growth, double tolerance, cons
     } else {
       next = std::sqrt(fitting * failing);
     }
+  }
+  return fitting;
+}
+
+double raisedDensity(double fitting, double step, double tolerance, const std::function<bool(double)>& fits) {
+  double failing = 0;
+  for (int tries = 0; tries < 60; ++tries) {
+    const double next = failing == 0 ? fitting * step : std::sqrt(fitting * failing);
+    if (failing != 0 && failing / fitting < tolerance) break;
+    (fits(next) ? fitting : failing) = next;
   }
   return fitting;
 }
@@ -267,8 +278,11 @@ std::int32_t leftmostOnRow(const Atlas& atlas, const CellImage& cells, const Cel
 
 }  // namespace
 
-bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
-           Placement& placement) {
+namespace {
+
+// The lowest row where any candidate fits, then the leftmost place on it.
+bool placeLowest(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
+                 Placement& placement) {
   std::int32_t y = size;
   for (const PlaceCandidate& candidate : candidates) y = std::min(y, std::max(candidate.firstY, padding));
   std::vector<std::int32_t> blocking(candidates.size(), 0);
@@ -293,6 +307,36 @@ bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_
     }
   }
   return false;
+}
+
+// Each candidate's lowest place; of those, the one whose top is lowest, then
+// leftmost. A candidate stops looking once its top could not beat the best.
+bool placeLowestTop(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
+                    Placement& placement) {
+  const std::int64_t none = std::numeric_limits<std::int64_t>::max();
+  std::int64_t best = none;  // top row, then x, in one number
+  for (PlaceCandidate& candidate : candidates) {
+    std::int32_t blocking = 0;
+    for (std::int32_t y = std::max(candidate.firstY, padding); y <= size - padding - candidate.cells->height; ++y) {
+      const std::int64_t top = std::int64_t{y} + candidate.cells->height;
+      candidate.firstY = y;  // none fits lower
+      if (top * std::int64_t{size + 1} >= best) break;
+      const std::int32_t x = leftmostOnRow(atlas, *candidate.cells, *candidate.wide, size, padding, y, blocking);
+      if (x < 0) continue;
+      best = top * std::int64_t{size + 1} + x;
+      placement = {x, y, candidate.turns};
+      break;
+    }
+  }
+  return best != none;
+}
+
+}  // namespace
+
+bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
+           PlaceRule rule, Placement& placement) {
+  return rule == PlaceRule::LowestTop ? placeLowestTop(atlas, candidates, size, padding, placement)
+                                      : placeLowest(atlas, candidates, size, padding, placement);
 }
 
 void take(Atlas& atlas, const CellImage& cells, const Placement& placement) {

@@ -3,9 +3,10 @@
 // (an estimate of the density), then their shapes cell by cell. Each chart,
 // laid out at the density, covers cells of whole texels, row by row, with its
 // holes and hollows; the square keeps which cells are taken, and a chart goes,
-// in whichever of its four quarter turns does best, to the lowest, then
-// leftmost, place where its cells widened by the padding (in every direction)
-// meet no taken cell, so that charts nest into the room other charts leave.
+// in whichever of its four quarter turns does best, to the place a rule
+// picks (the lowest, then leftmost; or the one whose top is lowest) where its
+// cells widened by the padding (in every direction) meet no taken cell, so
+// that charts nest into the room other charts leave.
 
 #include <cstdint>
 #include <functional>
@@ -97,6 +98,12 @@ class Atlas {
 double largestFittingDensity(double start, double growth, double tolerance, const std::function<bool(double)>& fits,
                              const std::function<void(int step)>& stepDone);
 
+// A density above `fitting` (which fits some other way) at which `fits`
+// holds: up by `step` while it does, then bisection until the density that
+// fails is within `tolerance` of the one that fits; `fitting` itself when no
+// higher density fits. `fits` is never asked at `fitting` or below.
+double raisedDensity(double fitting, double step, double tolerance, const std::function<bool(double)>& fits);
+
 // A chart under two texels across in either direction: it is moved onto a
 // texel corner (and gets a spare texel each way in the rectangles' estimate).
 bool isTiny(const ChartShape& shape, double density);
@@ -132,12 +139,18 @@ struct PlaceCandidate {
   std::int32_t firstY;
 };
 
-// The lowest, then leftmost, place among the candidates (ties to the fewer
-// turns) where the cells' widened image meets no taken cell and the cells
-// themselves lie `padding` from the square's edges; the candidates' firstY
-// are raised to the row found, below which none fits.
+// Which place a chart takes among those where it fits.
+enum class PlaceRule {
+  Lowest,     // the lowest row, then the leftmost place, of any candidate (ties to the fewer turns)
+  LowestTop,  // the place whose top row is lowest, then leftmost: keeps the packing's upper edge low
+};
+
+// A place among the candidates, by `rule`, where the cells' widened image
+// meets no taken cell and the cells themselves lie `padding` from the
+// square's edges; the candidates' firstY are raised to rows below which
+// they do not fit.
 bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
-           Placement& placement);
+           PlaceRule rule, Placement& placement);
 
 // Marks the cells taken at their place.
 void take(Atlas& atlas, const CellImage& cells, const Placement& placement);
