@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -416,6 +417,40 @@ TEST(GeneratedLayouts, AreTheSameBytesEveryTimeAndKeepClearOfKeptLayouts) {
   EXPECT_EQ(report.total.outside, 0u);
 }
 
+
+// A cancel flag raised at any progress report ends the layout as Cancelled,
+// never as another failure (such as "does not fit"), whether the density
+// is searched or given; raised at the last report, the layout is done.
+TEST(GeneratedLayouts, ACancelAtAnyPointIsReportedAsCancelled) {
+  MeshBuilder scattered;  // 300 charts apart: chart growing reports its progress
+  for (int k = 0; k < 300; ++k) {
+    const double x = 5 + (k % 20) * 0.2, y = (k / 20) * 0.2;
+    scattered.triangle(scattered.vertex(x, y, 0), scattered.vertex(x + 0.05, y, 0), scattered.vertex(x, y + 0.05, 0));
+  }
+  const TestMesh meshes[] = {cylinder(), cube(), scattered.mesh};
+  std::vector<MeshArrays> arrays;
+  for (const TestMesh& mesh : meshes) arrays.push_back(mesh.arrays());
+  for (const double density : {0.0, 20.0}) {
+    LayoutOptions options;
+    options.size = 128;
+    options.texelsPerUnit = density;
+    std::size_t reports = 0;
+    options.progress = [&](double) { ++reports; };
+    GeneratedLayout layout;
+    ASSERT_TRUE(generateLightmapUvs(arrays, options, layout)) << density;
+    const std::size_t all = reports;
+    for (std::size_t at = 1; at <= all; ++at) {
+      std::atomic<bool> cancel{false};
+      options.cancel = &cancel;
+      reports = 0;
+      options.progress = [&](double) { cancel = ++reports >= at; };
+      const Result result = generateLightmapUvs(arrays, options, layout);
+      if (at < all) {
+        EXPECT_EQ(result.status, Status::Cancelled) << density << " at report " << at << " of " << all;
+      }
+    }
+  }
+}
 
 // A chart 2 cells wide and 6 tall, in its two distinct turns, placed in an
 // empty 16-cell square and over a low block that leaves a two-cell gap at

@@ -298,6 +298,7 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
         return options.texelsPerUnit;
       }
     }
+    progress(0.9);  // a cancelled packing is not one that does not fit: this throws
     return 0.0;
   }
   const double estimate = rectangleDensity(set, options, progress);
