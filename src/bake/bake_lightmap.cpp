@@ -151,14 +151,17 @@ void runOnThreads(Work& work, const BakeOptions& options) {
   if (work.reported < 1.0) report(work, options, 1.0);
 }
 
+// `arraysSampled`: the arrays have just been sampled (and so checked) by the caller.
 Result bakeChecked(std::span<const MeshArrays> meshes, const SampleGrid& grid, const BakeOptions& options,
-                   BakeImage& image) {
+                   bool arraysSampled, BakeImage& image) {
   if (const Result checked = checkOptions(options); !checked) return checked;
   if (grid.cellCount() == 0) return invalid("grid: empty");
   if (grid.meshIds().empty()) return invalid("grid: sampled without ids (SampleOptions::ids)");
-  // The arrays are checked as the sampler checks them, on a one-texel grid.
-  SampleGrid probe;
-  if (const Result checked = sampleMeshes(meshes, GridSize{1, 1}, probe); !checked) return checked;
+  if (!arraysSampled) {
+    // The arrays are checked as the sampler checks them, on a one-texel grid.
+    SampleGrid probe;
+    if (const Result checked = sampleMeshes(meshes, GridSize{1, 1}, probe); !checked) return checked;
+  }
   bake::TraceScene scene;
   if (const char* problem = scene.build(meshes); *problem != '\0') return {Status::OutOfMemory, problem};
   if (!idsNameTriangles(grid, scene)) return invalid("grid: ids name no triangle of these meshes");
@@ -192,17 +195,22 @@ Result bakeChecked(std::span<const MeshArrays> meshes, const SampleGrid& grid, c
   return {};
 }
 
-}  // namespace
-
-Result bakeLightmap(std::span<const MeshArrays> meshes, const SampleGrid& grid, const BakeOptions& options,
-                    BakeImage& image) noexcept {
+Result bakeGuarded(std::span<const MeshArrays> meshes, const SampleGrid& grid, const BakeOptions& options,
+                   bool arraysSampled, BakeImage& image) noexcept {
   try {
-    return bakeChecked(meshes, grid, options, image);
+    return bakeChecked(meshes, grid, options, arraysSampled, image);
   } catch (const std::bad_alloc&) {
     return {Status::OutOfMemory, "not enough memory"};
   } catch (...) {
     return {Status::OutOfMemory, "the system refused a resource"};
   }
+}
+
+}  // namespace
+
+Result bakeLightmap(std::span<const MeshArrays> meshes, const SampleGrid& grid, const BakeOptions& options,
+                    BakeImage& image) noexcept {
+  return bakeGuarded(meshes, grid, options, false, image);
 }
 
 Result bakeMeshes(std::span<const MeshArrays> meshes, GridSize size, const BakeOptions& options,
@@ -214,7 +222,7 @@ Result bakeMeshes(std::span<const MeshArrays> meshes, GridSize size, const BakeO
   sampling.cancel = options.cancel;
   SampleGrid grid;
   if (const Result sampled = sampleMeshes(meshes, size, grid, sampling); !sampled) return sampled;
-  return bakeLightmap(meshes, grid, options, image);
+  return bakeGuarded(meshes, grid, options, true, image);
 }
 
 }  // namespace lumivex
