@@ -218,6 +218,8 @@ static void test_layouts(const char* folder) {
   CHECK(lumivex_generate_lightmap_uvs(&tube, 1, NULL, 0, NULL, &layout).status == LUMIVEX_OK);
   CHECK(lumivex_layout_mesh_count(layout) == 1 && lumivex_layout_get_mesh(layout, 1, &mesh) == 0);
   CHECK(lumivex_layout_get_mesh(layout, 0, &mesh) == 1 && mesh.triangle_count == n / 3);
+  CHECK(lumivex_layout_mesh_texels_per_unit(layout, 0) == lumivex_layout_get_summary(layout).texels_per_unit);
+  CHECK(lumivex_layout_mesh_texels_per_unit(layout, 1) == 0.0);
   CHECK(lumivex_layout_get_summary(layout).charts > 0);
 
   laid_positions = (float*)malloc(sizeof(float) * 3 * mesh.vertex_count);

@@ -418,6 +418,53 @@ TEST(GeneratedLayouts, AreTheSameBytesEveryTimeAndKeepClearOfKeptLayouts) {
 }
 
 
+// A small, finely divided part beside a large plain one (as an engine's
+// lifters beside its block): at one density most of the small part's
+// surface is in faces that hold no texel corner. Its density is raised, so
+// that it loses under a quarter, and the plain part keeps the layout's.
+TEST(GeneratedLayouts, AMeshOfFacesTooSmallForTheDensityGetsAMultipleOfIt) {
+  const auto scene = [] {
+    std::vector<TestMesh> parts = {grid(4, 4, false, [](double s, double t) {
+                                     return std::array<double, 3>{40 * s, 40 * t, 0};
+                                   }),
+                                   sphere()};
+    for (Vertex& v : parts[1].vertices) {
+      v.position = {30 + 0.4f * v.position.x, 30 + 0.4f * v.position.y, 0.4f * v.position.z};  // about two texels across
+    }
+    return parts;
+  };
+  const auto laidOut = [&](double texelsPerUnit, GeneratedLayout& layout) {
+    std::vector<TestMesh> parts = scene();
+    LayoutOptions options;
+    options.size = 128;
+    options.texelsPerUnit = texelsPerUnit;
+    EXPECT_TRUE(layOut({&parts[0], &parts[1]}, options, layout));
+    return checked({&parts[0], &parts[1]}, options.size);
+  };
+  GeneratedLayout fair, even;
+  const LayoutReport fairReport = laidOut(0, fair);
+  const LayoutReport evenReport = laidOut(fair.texelsPerUnit, even);  // one density for both, as asked
+  const auto lost = [](const LayoutCounts& c) { return c.unsampledArea / c.surfaceArea; };
+  EXPECT_GT(lost(evenReport.meshes[1]), 0.5);
+  EXPECT_LT(lost(fairReport.meshes[1]), 0.25);
+  EXPECT_EQ(fair.meshes[0].texelsPerUnit, fair.texelsPerUnit);
+  EXPECT_GT(fair.meshes[1].texelsPerUnit, 1.5 * fair.texelsPerUnit);
+  EXPECT_EQ(even.meshes[1].texelsPerUnit, even.texelsPerUnit);
+  EXPECT_EQ(fairReport.total.overlappedTexels + fairReport.total.outside, 0u);
+  // The second layout is as thread-blind as the first.
+  std::vector<TestMesh> parts = scene();
+  std::vector<MeshArrays> arrays = {parts[0].arrays(), parts[1].arrays()};
+  for (const std::size_t threads : {1, 3}) {
+    LayoutOptions options;
+    options.size = 128;
+    options.threads = threads;
+    GeneratedLayout again;
+    ASSERT_TRUE(generateLightmapUvs(arrays, options, again));
+    EXPECT_EQ(again.meshes[1].lightmapUvs, fair.meshes[1].lightmapUvs) << threads;
+    EXPECT_EQ(again.meshes[0].lightmapUvs, fair.meshes[0].lightmapUvs) << threads;
+  }
+}
+
 // A cancel flag raised at any progress report ends the layout as Cancelled,
 // never as another failure (such as "does not fit"), whether the density
 // is searched or given; raised at the last report, the layout is done.
@@ -505,6 +552,21 @@ TEST(Packing, RaisedDensityOnlyLooksAboveAndFindsTheThreshold) {
     EXPECT_GT(lowestAsked, 1.0) << c.threshold;
     EXPECT_LE(raised, c.expected) << c.threshold;
     EXPECT_GE(raised * 1.002, c.expected) << c.threshold;
+  }
+}
+
+// The search from a density known to be near, as after shaping charts again
+// or raising some meshes: the threshold found from above or below, to the
+// tolerance, in a few trials each way (halving or growing by 15 % would take
+// many more at this tolerance).
+TEST(Packing, TheSearchFromANearDensityFindsTheThresholdInAFewTrials) {
+  for (const double start : {0.85, 0.97, 1.0, 1.03, 1.2}) {
+    int trials = 0;
+    const double found = uv::largestFittingDensity(
+        start, 1 / 1.04, 1.04, 1.002, [&](double at) { return ++trials, at <= 1.0; }, [](int) {});
+    EXPECT_LE(found, 1.0) << start;
+    EXPECT_GE(found * 1.002, 1.0) << start;
+    EXPECT_LE(trials, 11) << start;
   }
 }
 

@@ -26,8 +26,9 @@ struct LayoutOptions {
   // Texels kept free between charts and from the square's border, 0 to 64.
   std::int32_t padding = 2;
   // Texels per unit of the model's length. 0: the largest density at which
-  // every chart fits. Otherwise exactly this density, and DoesNotFit when the
-  // charts do not fit at it.
+  // every chart fits, with a multiple of it for meshes whose faces are too
+  // small for it (see MeshLayout::texelsPerUnit). Otherwise exactly this
+  // density for every mesh, and DoesNotFit when the charts do not fit at it.
   double texelsPerUnit = 0;
   // A face joins a chart while its normal lies within this many degrees of
   // the normal of the chart's first face; 1 to 90. Smaller angles give
@@ -55,12 +56,16 @@ struct MeshLayout {
   std::vector<std::uint32_t> triangles;   // three new vertex numbers per input triangle
   std::vector<float> lightmapUvs;         // u, v per new vertex, within [0, 1]
   std::vector<std::uint32_t> chartIds;    // per triangle: its chart, or kNoChart
+  // The density of the mesh's charts: the layout's, or a multiple of it for
+  // a mesh whose faces are too small for it (most of its surface would go
+  // unsampled). A chart shared with another mesh takes the larger of theirs.
+  double texelsPerUnit = 0;
 };
 
 struct GeneratedLayout {
   std::vector<MeshLayout> meshes;   // one per input mesh, in order
   std::size_t charts = 0;
-  double texelsPerUnit = 0;         // the density used
+  double texelsPerUnit = 0;         // the density used (a mesh may have a multiple of it)
   double coveredShare = 0;          // of the square's area, by the charts as laid flat
   std::size_t snappedVertices = 0;  // moved onto texel corners so that small faces are sampled
   // Faces with area that hold no texel corner at `size` (they get no

@@ -278,6 +278,9 @@ LUMIVEX_C_API void lumivex_layout_free(lumivex_layout* layout);
 LUMIVEX_C_API size_t lumivex_layout_mesh_count(const lumivex_layout* layout);
 /* Fills `mesh` and returns 1, or returns 0 when there is no such mesh. */
 LUMIVEX_C_API int lumivex_layout_get_mesh(const lumivex_layout* layout, size_t index, lumivex_layout_mesh* mesh);
+/* The density of a mesh's charts: the summary's, or a multiple of it for a
+ * mesh whose faces are too small for it; 0 when there is no such mesh. */
+LUMIVEX_C_API double lumivex_layout_mesh_texels_per_unit(const lumivex_layout* layout, size_t index);
 LUMIVEX_C_API lumivex_layout_summary lumivex_layout_get_summary(const lumivex_layout* layout);
 
 /* What a layout gives the sampler at one size (see LayoutCounts in layout.h). */

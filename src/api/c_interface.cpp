@@ -271,6 +271,10 @@ int lumivex_layout_get_mesh(const lumivex_layout* layout, size_t index, lumivex_
            m.chartIds.data()};
   return 1;
 }
+double lumivex_layout_mesh_texels_per_unit(const lumivex_layout* layout, size_t index) {
+  if (layout == nullptr || index >= layout->layout.meshes.size()) return 0;
+  return layout->layout.meshes[index].texelsPerUnit;
+}
 lumivex_layout_summary lumivex_layout_get_summary(const lumivex_layout* layout) {
   if (layout == nullptr) return {};
   const lumivex::GeneratedLayout& l = layout->layout;

@@ -58,6 +58,9 @@ struct ChartSet {
   std::vector<ChartShape> shapes;
   // Per chart, its faces' corners in its rectangle, in model units.
   std::vector<std::vector<Triangle2>> inRectangle;
+  // Per chart, a multiple of the layout's density: above 1 for the charts of
+  // meshes whose faces would otherwise mostly go unsampled.
+  std::vector<double> scale;
   std::size_t threads = 1;
 
   std::size_t count() const { return shapes.size(); }
@@ -66,8 +69,9 @@ struct ChartSet {
   // `at`. A chart under two texels across is moved by less than a texel so
   // that the centre of its first (largest) face lies on a texel corner: the
   // sampler then samples that face there, however the corners round.
-  std::vector<Triangle2> localTexels(std::size_t c, double at) const {
+  std::vector<Triangle2> localTexels(std::size_t c, double layoutDensity) const {
     const std::vector<Triangle2>& laid = inRectangle[c];
+    const double at = layoutDensity * scale[c];
     double shiftX = 0, shiftY = 0;
     if (isTiny(shapes[c], at)) {
       const Triangle2& first = laid.front();
@@ -107,6 +111,7 @@ ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std:
   const std::size_t count = set.charts.faceStart.size() - 1;
   set.shapes.resize(count);
   set.inRectangle.resize(count);
+  set.scale.assign(count, 1.0);
   forEachInParallel(count, set.threads, [&](std::size_t c) { shapeChart(set, c, expectedDensity); });
   return set;
 }
@@ -117,8 +122,9 @@ ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std:
 bool reshapeForDensity(ChartSet& set, double density) {
   std::vector<char> changed(set.count(), 0);
   forEachInParallel(set.count(), set.threads, [&](std::size_t c) {
-    if (set.shapes[c].climbs || !shapeOf(set.charts, c, set.count() == 1, density).climbs) return;
-    shapeChart(set, c, density);
+    const double at = density * set.scale[c];
+    if (set.shapes[c].climbs || !shapeOf(set.charts, c, set.count() == 1, at).climbs) return;
+    shapeChart(set, c, at);
     changed[c] = 1;
   });
   return std::any_of(changed.begin(), changed.end(), [](char c) { return c != 0; });
@@ -128,20 +134,25 @@ bool reshapeForDensity(ChartSet& set, double density) {
 // which they alone would fill the square: an estimate to start from.
 double rectangleDensity(const ChartSet& set, const LayoutOptions& options,
                         const std::function<void(double)>& progress) {
+  std::vector<ChartShape> shapes = set.shapes;  // at each chart's own multiple of the density
   double rectangles = 0;
-  for (const ChartShape& shape : set.shapes) rectangles += shape.width * shape.height;
+  for (std::size_t c = 0; c < shapes.size(); ++c) {
+    shapes[c].width *= set.scale[c];
+    shapes[c].height *= set.scale[c];
+    rectangles += shapes[c].width * shapes[c].height;
+  }
   std::vector<std::uint32_t> order(set.count());
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    if (set.shapes[a].height != set.shapes[b].height) return set.shapes[a].height > set.shapes[b].height;
-    if (set.shapes[a].width != set.shapes[b].width) return set.shapes[a].width > set.shapes[b].width;
+    if (shapes[a].height != shapes[b].height) return shapes[a].height > shapes[b].height;
+    if (shapes[a].width != shapes[b].width) return shapes[a].width > shapes[b].width;
     return a < b;
   });
   std::vector<Placement> trial;
   const double free = static_cast<double>(options.size - options.padding);
   return largestFittingDensity(
-      rectangles > 0 ? free / std::sqrt(rectangles) : 1.0, 0.0, 1.002,
-      [&](double at) { return pack(set.shapes, order, at, options.size, options.padding, trial); },
+      rectangles > 0 ? free / std::sqrt(rectangles) : 1.0, 0.5, 0.0, 1.002,
+      [&](double at) { return pack(shapes, order, at, options.size, options.padding, trial); },
       [&](int step) { progress(0.6 + 0.15 * std::min(step, 30) / 30.0); });
 }
 
@@ -243,7 +254,9 @@ enum class ChartOrder { Area, LongestSide };
 std::vector<std::uint32_t> chartOrder(const ChartSet& set, ChartOrder by) {
   const auto measure = [&](std::uint32_t c) {
     const ChartShape& shape = set.shapes[c];
-    return by == ChartOrder::LongestSide ? std::max(shape.width, shape.height) : shape.width * shape.height;
+    const double scale = set.scale[c];
+    return by == ChartOrder::LongestSide ? scale * std::max(shape.width, shape.height)
+                                         : scale * scale * shape.width * shape.height;
   };
   std::vector<std::uint32_t> order(set.count());
   std::iota(order.begin(), order.end(), 0u);
@@ -270,6 +283,10 @@ constexpr std::array<PackingWay, 3> kPackingWays = {{{ChartOrder::Area, PlaceRul
 // Densities are searched to within 0.2 %: a covered share within 0.4 % of
 // the best this packing finds, for a few more trials.
 constexpr double kDensityTolerance = 1.002;
+// From a density known to be near (the charts shaped again, or some meshes
+// given more room), the search steps by 4 %: past the change either makes,
+// in a few steps.
+constexpr double kNearStep = 1 / 1.04;
 // Another way of packing is first asked at 1 % above the density found:
 // where it does better, it mostly does so by more than that.
 constexpr double kRaiseStep = 1.01;
@@ -278,10 +295,11 @@ constexpr double kRaiseStep = 1.01;
 // rectangles' estimate, up by steps while they fit, down by halves while they
 // do not (around kept layouts the estimate is too high), then bisection. The
 // other ways, side by side on the threads, each only above the density the
-// first found; the densest wins. Or, at the caller's density, the first way
-// that fits. 0 when nothing fits.
+// first found; the densest wins. With a density `near` (0: none), the first
+// way starts there by steps of kNearStep. Or, at the caller's density, the
+// first way that fits. 0 when nothing fits.
 double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const LayoutOptions& options,
-                  const std::function<void(double)>& progress, std::vector<Placement>& placements) {
+                  const std::function<void(double)>& progress, std::vector<Placement>& placements, double near) {
   std::size_t takenCells = 0;
   const Atlas taken = keptCells(kept, options.size, takenCells);
   const auto fitsWay = [&](const PackingWay& way, const std::vector<std::uint32_t>& order, double at,
@@ -301,13 +319,13 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
     progress(0.9);  // a cancelled packing is not one that does not fit: this throws
     return 0.0;
   }
-  const double estimate = rectangleDensity(set, options, progress);
-  if (!(estimate > 0)) return 0;
   const double size = options.size;
   const double freeShare = 1.0 - static_cast<double>(takenCells) / (size * size);
+  const double estimate = near > 0 ? near : rectangleDensity(set, options, progress) * std::sqrt(std::max(freeShare, 1e-6));
+  if (!(estimate > 0)) return 0;
   const std::vector<std::uint32_t> first = chartOrder(set, kPackingWays[0].order);
   const double density = largestFittingDensity(
-      estimate * std::sqrt(std::max(freeShare, 1e-6)), 1.15, kDensityTolerance,
+      estimate, near > 0 ? kNearStep : 0.5, near > 0 ? 1 / kNearStep : 1.15, kDensityTolerance,
       [&](double at) { return fitsWay(kPackingWays[0], first, at, placements, trial); },
       [&](int step) { progress(0.75 + 0.1 * std::min(step, 10) / 10.0); });
   if (!(density > 0)) return 0;
@@ -386,6 +404,219 @@ void countUnsampled(const Faces& faces, const Charts& charts, const std::vector<
   layout.sizeSamplingAll = needed;
 }
 
+// One layout of the charts: the density, and every face's lightmap points
+// after snapping (density 0 when the charts do not fit).
+struct Laid {
+  double density = 0;
+  double coveredShare = 0;
+  std::size_t snappedVertices = 0;
+  std::vector<std::array<LightmapPoint, 3>> points;
+};
+
+// Packs the charts, shaping long charts again for the density found, and
+// gives every face its lightmap points.
+// `near`: a density close to the one to be found (0: none known).
+Laid layOut(const Faces& faces, ChartSet& set, std::span<const SampledMesh> kept, const LayoutOptions& options,
+            const std::function<void(double)>& progress, double near = 0) {
+  Laid laid;
+  std::vector<Placement> placements;
+  laid.density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, placements, near);
+  if (laid.density > 0 && set.count() > 0 && reshapeForDensity(set, laid.density)) {
+    laid.density = packCharts(set, kept, options, progress, placements, laid.density);
+  }
+  if (!(laid.density > 0)) return laid;
+  laid.points = lightmapPoints(faces, set, placements, laid.density, options, laid.coveredShare);
+  ChartCells cells;
+  cells.placements = placements;
+  for (std::size_t c = 0; c < set.count(); ++c) {
+    cells.images.push_back(cellsOf(placedTexels(set, c, laid.density, placements[c])));
+  }
+  laid.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, set.threads, laid.points);
+  return laid;
+}
+
+// A mesh loses its surface to faces that hold no texel corner (no sample)
+// when the layout's density is too low for its faces. The goal is that no
+// mesh loses more than a quarter; a mesh above kUnfairLoss gets a multiple of
+// the density aimed at kRaisedLossGoal, below the goal, because the others
+// get a lower density once it takes more room (and snapping and rounding
+// make the estimate rough). The raised meshes' charts together take at most
+// kRaiseBudget more room (their rectangles with the padding: a long sliver
+// of little area takes much) than at one density, so that the others'
+// density falls by a tenth at most (1 / sqrt(1.25)).
+constexpr double kUnfairLoss = 0.2;
+constexpr double kRaisedLossGoal = 0.1;
+constexpr double kRaiseBudget = 0.25;
+// A layout with raised meshes is kept when it brings the worst loss down by
+// a quarter at least (less would trade the whole model's density for
+// little), and its charts still cover what the budget allows, 0.8 of the
+// square they covered (1 / 1.25: more room at the same total).
+constexpr double kFairGain = 0.75;
+constexpr double kFairCover = 0.8;
+// A model that loses more than a tenth of its whole surface is too finely
+// divided for the size (the layout says which size would do): raising some
+// of its meshes would only move the loss to the others.
+constexpr double kWholeModelLoss = 0.1;
+// The estimate is rough (on the engine of assimp-testmodels it expects the
+// worst loss at 0.8 of what it was and gets 0.4; on the IFC house, meshes of
+// slivers, 0.99 and 0.8), so a layout more is tried unless the gain
+// expected is under a tenth.
+constexpr double kWorthTrying = 0.9;
+
+// Per mesh, its surface and the part of it in faces with no texel corner.
+struct MeshLoss {
+  double surface = 0, lost = 0;
+  double share() const { return surface > 0 ? lost / surface : 0; }
+};
+
+std::vector<MeshLoss> meshLosses(const Faces& faces, const Charts& charts, std::span<const std::size_t> firstFace,
+                                 const std::vector<std::array<LightmapPoint, 3>>& points, std::int32_t size) {
+  std::vector<MeshLoss> losses(firstFace.size() - 1);
+  for (std::size_t m = 0; m < losses.size(); ++m) {
+    for (std::size_t f = firstFace[m]; f < firstFace[m + 1]; ++f) {
+      losses[m].surface += faces.areas[f];
+      if (charts.chartOf[f] >= 0 && !coversTexelCorner(points[f], size)) losses[m].lost += faces.areas[f];
+    }
+  }
+  return losses;
+}
+
+double wholeLoss(const std::vector<MeshLoss>& losses) {
+  double surface = 0, lost = 0;
+  for (const MeshLoss& loss : losses) surface += loss.surface, lost += loss.lost;
+  return surface > 0 ? lost / surface : 0;
+}
+
+double worstLoss(const std::vector<MeshLoss>& losses) {
+  double worst = 0;
+  for (const MeshLoss& loss : losses) worst = std::max(worst, loss.share());
+  return worst;
+}
+
+// The share of the surface of faces [first, last) left with no texel corner
+// at `density` times `raise`, by a rough rule: a face of t texels of area
+// holds a texel corner with a chance of about t; one longer than a texel,
+// of about its width across (t over its length l): a sliver along the rows
+// holds a whole row of corners or none. So min(1, t / max(1, l)).
+double estimatedLoss(const Faces& faces, std::size_t first, std::size_t last, double density, double raise) {
+  double surface = 0, lost = 0;
+  const double at = density * raise;
+  for (std::size_t f = first; f < last; ++f) {
+    const auto& corners = faces.corners[f];
+    double longest = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      longest = std::max(longest, length(faces.positions[corners[k]] - faces.positions[corners[(k + 1) % 3]]));
+    }
+    const double chance = faces.areas[f] * at * at / std::max(1.0, longest * at);
+    surface += faces.areas[f];
+    lost += faces.areas[f] * std::max(0.0, 1.0 - chance);
+  }
+  return surface > 0 ? lost / surface : 0.0;
+}
+
+// The room chart c takes at `density`: its rectangle widened by the padding.
+double roomOf(const ChartSet& set, std::size_t c, double density, std::int32_t padding) {
+  const double spare = 2.0 * padding + 1;  // a texel for rounding
+  return (set.shapes[c].width * density + spare) * (set.shapes[c].height * density + spare);
+}
+
+// Each mesh's raise brought toward 1 alike (raise' = 1 + t (raise - 1), the
+// largest t within kRaiseBudget, to 1 %) by the room its charts take.
+void fitRaisesToBudget(const ChartSet& set, std::span<const std::size_t> firstFace, double density,
+                       std::int32_t padding, std::vector<double>& raises) {
+  std::vector<std::size_t> meshOfChart(set.count());  // by its first face
+  for (std::size_t c = 0; c < set.count(); ++c) {
+    const std::size_t face = set.charts.faces[set.charts.faceStart[c]];
+    meshOfChart[c] = static_cast<std::size_t>(std::upper_bound(firstFace.begin(), firstFace.end(), face) - firstFace.begin()) - 1;
+  }
+  double room = 0;
+  for (std::size_t c = 0; c < set.count(); ++c) room += roomOf(set, c, density, padding);
+  const auto extraRoom = [&](double t) {
+    double extra = 0;
+    for (std::size_t c = 0; c < set.count(); ++c) {
+      const double raise = 1 + t * (raises[meshOfChart[c]] - 1);
+      extra += roomOf(set, c, density * raise, padding) - roomOf(set, c, density, padding);
+    }
+    return extra;
+  };
+  double low = 0, high = 1;
+  if (extraRoom(high) > kRaiseBudget * room) {
+    while (high - low > 0.01) ((extraRoom(0.5 * (low + high)) > kRaiseBudget * room) ? high : low) = 0.5 * (low + high);
+    for (double& raise : raises) raise = 1 + low * (raise - 1);
+  }
+}
+
+// Per mesh, a multiple of the density for those losing more than
+// kUnfairLoss (the least, by steps of 1.25 up to 8, expected to bring it to
+// kRaisedLossGoal, the rule calibrated by the loss measured), within
+// kRaiseBudget. Empty when no mesh needs one, or when the worst loss
+// expected after the raises is not below kWorthTrying of the worst now (a
+// layout more is not worth its time).
+std::vector<double> fairRaises(const Faces& faces, const ChartSet& set, std::span<const std::size_t> firstFace,
+                               const std::vector<MeshLoss>& losses, double density, std::int32_t padding) {
+  std::vector<double> raises(losses.size(), 1.0), calibration(losses.size(), 1.0);
+  bool any = false;
+  for (std::size_t m = 0; m < losses.size(); ++m) {
+    if (losses[m].share() <= kUnfairLoss) continue;
+    const auto loss = [&](double raise) { return estimatedLoss(faces, firstFace[m], firstFace[m + 1], density, raise); };
+    if (loss(1.0) > 0) calibration[m] = losses[m].share() / loss(1.0);
+    raises[m] = 1.25;
+    while (raises[m] < 8 && calibration[m] * loss(raises[m]) > kRaisedLossGoal) raises[m] *= 1.25;
+    any = true;
+  }
+  if (!any) return {};
+  fitRaisesToBudget(set, firstFace, density, padding, raises);
+  double expectedWorst = 0;
+  for (std::size_t m = 0; m < losses.size(); ++m) {
+    const double expected = raises[m] == 1.0 ? losses[m].share()
+                                             : calibration[m] * estimatedLoss(faces, firstFace[m], firstFace[m + 1],
+                                                                              density, raises[m]);
+    expectedWorst = std::max(expectedWorst, expected);
+  }
+  if (expectedWorst > kWorthTrying * worstLoss(losses)) return {};
+  return raises;
+}
+
+// Lays the meshes out once more with the density of meshes that lose much
+// of their surface raised (each chart takes the largest raise among its
+// faces' meshes). Kept when the worst loss of any mesh falls to kFairGain of
+// what it was, the whole model loses no more, and the charts still cover
+// kFairCover of the square they covered. Not at a density the caller fixed. Returns each mesh's multiple
+// of the density.
+std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<const SampledMesh> meshes,
+                                 std::span<const SampledMesh> kept, const LayoutOptions& options,
+                                 const std::function<void(double)>& progress, Laid& laid) {
+  std::vector<double> none(meshes.size(), 1.0);
+  if (options.texelsPerUnit > 0 || meshes.size() < 2 || set.count() == 0) return none;
+  std::vector<std::size_t> firstFace(meshes.size() + 1, 0);
+  for (std::size_t m = 0; m < meshes.size(); ++m) firstFace[m + 1] = firstFace[m] + meshes[m].triangleCount;
+  const std::vector<MeshLoss> losses = meshLosses(faces, set.charts, firstFace, laid.points, options.size);
+  if (wholeLoss(losses) > kWholeModelLoss) return none;
+  const std::vector<double> raises = fairRaises(faces, set, firstFace, losses, laid.density, options.padding);
+  if (raises.empty()) return none;
+  const std::vector<double> scales = set.scale;
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    for (std::size_t f = firstFace[m]; f < firstFace[m + 1]; ++f) {
+      if (set.charts.chartOf[f] < 0) continue;
+      double& scale = set.scale[static_cast<std::size_t>(set.charts.chartOf[f])];
+      scale = std::max(scale, raises[m]);
+    }
+  }
+  // Progress stays where it is (it does not go back), but a cancel still stops.
+  Laid again = layOut(faces, set, kept, options, [&](double) { progress(0.9); }, laid.density);
+  const std::vector<MeshLoss> lossesAgain =
+      again.density > 0 ? meshLosses(faces, set.charts, firstFace, again.points, options.size) : losses;
+  const bool better = again.density > 0 && again.coveredShare >= kFairCover * laid.coveredShare &&
+                      worstLoss(lossesAgain) <= kFairGain * worstLoss(losses) &&
+                      wholeLoss(lossesAgain) <= wholeLoss(losses);
+  if (!better) {
+    set.scale = scales;
+    return none;
+  }
+  laid = std::move(again);
+  return raises;
+}
+
 // Each mesh's new vertices: one per input vertex and lightmap point, in the
 // order their corners first come, and its triangles over them.
 void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
@@ -428,22 +659,16 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
   const Faces faces = collectFaces(meshes, threadsFor(options.threads));
   ChartSet set = makeCharts(faces, options, progress);
   layout.charts = set.count();
-  std::vector<Placement> placements;
-  double density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, placements);
-  if (density > 0 && set.count() > 0 && reshapeForDensity(set, density)) {
-    density = packCharts(set, kept, options, progress, placements);
-  }
-  if (!(density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
-  layout.texelsPerUnit = set.count() == 0 ? 0.0 : density;
-  std::vector<std::array<LightmapPoint, 3>> points =
-      lightmapPoints(faces, set, placements, density, options, layout.coveredShare);
-  ChartCells cells;
-  cells.placements = placements;
-  for (std::size_t c = 0; c < set.count(); ++c) cells.images.push_back(cellsOf(placedTexels(set, c, density, placements[c])));
-  layout.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, set.threads, points);
+  Laid laid = layOut(faces, set, kept, options, progress);
+  if (!(laid.density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
+  const std::vector<double> meshRaise = layOutFairly(faces, set, meshes, kept, options, progress, laid);
+  layout.texelsPerUnit = set.count() == 0 ? 0.0 : laid.density;
+  layout.coveredShare = laid.coveredShare;
+  layout.snappedVertices = laid.snappedVertices;
   progress(0.97);
-  countUnsampled(faces, set.charts, points, options.size, layout);
-  handOut(meshes, set.charts, points, layout);
+  countUnsampled(faces, set.charts, laid.points, options.size, layout);
+  handOut(meshes, set.charts, laid.points, layout);
+  for (std::size_t m = 0; m < meshes.size(); ++m) layout.meshes[m].texelsPerUnit = layout.texelsPerUnit * meshRaise[m];
   progress(1.0);
   return {};
 }

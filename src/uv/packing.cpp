@@ -12,8 +12,8 @@ namespace lumivex::uv {
 // fitting (with no growth the first fit is kept), then bisection until the
 // density that fails is within `tolerance` of the one that fits. 0 when
 // nothing fits at all.
-double largestFittingDensity(double start, double growth, double tolerance, const std::function<bool(double)>& fits,
-                             const std::function<void(int step)>& stepDone) {
+double largestFittingDensity(double start, double shrink, double growth, double tolerance,
+                             const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone) {
   double fitting = 0, failing = 0, next = start;
   for (int step = 0; step < 60; ++step) {
     if (fits(next)) {
@@ -23,7 +23,7 @@ double largestFittingDensity(double start, double growth, double tolerance, cons
     }
     stepDone(step);
     if (fitting == 0) {
-      next *= 0.5;
+      next *= shrink;
       if (!(next > 1e-300)) break;
     } else if (failing == 0) {
       if (growth == 0) break;

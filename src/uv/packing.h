@@ -91,12 +91,12 @@ class Atlas {
 };
 
 // The largest density at which `fits` holds, searched from `start`: down by
-// halves while nothing fits; once something has, up by `growth` while it keeps
-// fitting (with no growth the first fit is kept), then bisection until the
-// density that fails is within `tolerance` of the one that fits. 0 when
-// nothing fits at all.
-double largestFittingDensity(double start, double growth, double tolerance, const std::function<bool(double)>& fits,
-                             const std::function<void(int step)>& stepDone);
+// `shrink` (below 1) while nothing fits; once something has, up by `growth`
+// while it keeps fitting (with no growth the first fit is kept), then
+// bisection until the density that fails is within `tolerance` of the one
+// that fits. 0 when nothing fits at all.
+double largestFittingDensity(double start, double shrink, double growth, double tolerance,
+                             const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone);
 
 // A density above `fitting` (which fits some other way) at which `fits`
 // holds: up by `step` while it does, then bisection until the density that
