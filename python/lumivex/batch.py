@@ -255,6 +255,10 @@ def run_here(models, source, out, settings, jobs, progress):
     return records
 
 
+class ClusterCannotRun(Exception):
+    """The cluster was reached but cannot run the batch's tasks."""
+
+
 def run_on_cluster(models, source, out, settings, address, connect_timeout, progress):
     """The models as tasks of a Dask cluster."""
     try:
@@ -265,6 +269,13 @@ def run_on_cluster(models, source, out, settings, address, connect_timeout, prog
     task = importlib.import_module("lumivex.batch").process_model
     records = []
     with Client(address, timeout=f"{connect_timeout}s") as client:
+        # A worker that cannot import this package fails each task as it unpickles it, and the
+        # batch would wait for ever: ask the workers first.
+        try:
+            client.run(importlib.import_module, "lumivex.batch")
+        except ImportError as missing:
+            raise ClusterCannotRun(f"the cluster's workers cannot import lumivex (install it where they run): "
+                                   f"{missing}") from None
         futures = client.map(task, models, source=source, out=out, settings=settings, pure=False)
         try:
             for future in as_completed(futures):
@@ -350,6 +361,10 @@ def main(argv=None):
     except (OSError, TimeoutError) as error:
         progress.end()
         print(f"Error : {error}", file=sys.stderr)
+        return 2
+    except ClusterCannotRun as error:
+        progress.end()
+        print(f"Error : --scheduler: {error}", file=sys.stderr)
         return 2
     progress.end()
     records = sorted((r for r in records if r is not None), key=lambda r: r["model"])

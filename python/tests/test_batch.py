@@ -56,11 +56,11 @@ def model_folder(root, spheres=0):
     return source
 
 
-def run_batch(source, out, *options, wait=True):
+def run_batch(source, out, *options, wait=True, timeout=None):
     command = [sys.executable, "-m", "lumivex.batch", str(source), str(out), "--size", "128", *options]
     if not wait:
         return subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return subprocess.run(command, capture_output=True, text=True)
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout)
 
 
 def outcomes(out):
@@ -135,6 +135,15 @@ def test_a_batch_on_a_two_worker_dask_cluster(tmp_path):
         run = run_batch(source, tmp_path / "cluster", "--generate-lightmap-uv", "--scheduler", cluster.scheduler_address)
     assert run.returncode == 4, run.stderr
     assert outcomes(tmp_path / "cluster") == outcomes(tmp_path / "here")
+    # Workers that cannot import lumivex: a clear error at once, not a batch waiting for ever.
+    blocker = tmp_path / "without_lumivex.py"
+    blocker.write_text("import sys\nsys.modules['lumivex'] = None\n")
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=True, dashboard_address=":0",
+                                  preload=[str(blocker)]) as cluster:
+        started = time.monotonic()
+        lacking = run_batch(source, tmp_path / "lacking", "--scheduler", cluster.scheduler_address, timeout=60)
+    assert lacking.returncode == 2 and "cannot import lumivex" in lacking.stderr, lacking.stderr
+    assert time.monotonic() - started < 30
     unreachable = run_batch(source, tmp_path / "nowhere", "--scheduler", "tcp://127.0.0.1:9", "--connect-timeout", "1")
     assert unreachable.returncode == 2 and "Error" in unreachable.stderr
     unreadable = run_batch(source, tmp_path / "nowhere", "--scheduler", "nowhere")
