@@ -321,7 +321,8 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
   }
   const double size = options.size;
   const double freeShare = 1.0 - static_cast<double>(takenCells) / (size * size);
-  const double estimate = near > 0 ? near : rectangleDensity(set, options, progress) * std::sqrt(std::max(freeShare, 1e-6));
+  const double estimate =
+      near > 0 ? near : rectangleDensity(set, options, progress) * std::sqrt(std::max(freeShare, 1e-6));
   if (!(estimate > 0)) return 0;
   const std::vector<std::uint32_t> first = chartOrder(set, kPackingWays[0].order);
   const double density = largestFittingDensity(
@@ -527,7 +528,8 @@ void fitRaisesToBudget(const ChartSet& set, std::span<const std::size_t> firstFa
   std::vector<std::size_t> meshOfChart(set.count());  // by its first face
   for (std::size_t c = 0; c < set.count(); ++c) {
     const std::size_t face = set.charts.faces[set.charts.faceStart[c]];
-    meshOfChart[c] = static_cast<std::size_t>(std::upper_bound(firstFace.begin(), firstFace.end(), face) - firstFace.begin()) - 1;
+    const auto after = std::upper_bound(firstFace.begin(), firstFace.end(), face);
+    meshOfChart[c] = static_cast<std::size_t>(after - firstFace.begin()) - 1;
   }
   double room = 0;
   for (std::size_t c = 0; c < set.count(); ++c) room += roomOf(set, c, density, padding);
@@ -558,7 +560,9 @@ std::vector<double> fairRaises(const Faces& faces, const ChartSet& set, std::spa
   bool any = false;
   for (std::size_t m = 0; m < losses.size(); ++m) {
     if (losses[m].share() <= kUnfairLoss) continue;
-    const auto loss = [&](double raise) { return estimatedLoss(faces, firstFace[m], firstFace[m + 1], density, raise); };
+    const auto loss = [&](double raise) {
+      return estimatedLoss(faces, firstFace[m], firstFace[m + 1], density, raise);
+    };
     if (loss(1.0) > 0) calibration[m] = losses[m].share() / loss(1.0);
     raises[m] = 1.25;
     while (raises[m] < 8 && calibration[m] * loss(raises[m]) > kRaisedLossGoal) raises[m] *= 1.25;
@@ -581,8 +585,8 @@ std::vector<double> fairRaises(const Faces& faces, const ChartSet& set, std::spa
 // of their surface raised (each chart takes the largest raise among its
 // faces' meshes). Kept when the worst loss of any mesh falls to kFairGain of
 // what it was, the whole model loses no more, and the charts still cover
-// kFairCover of the square they covered. Not at a density the caller fixed. Returns each mesh's multiple
-// of the density.
+// kFairCover of the square they covered. Not at a density the caller
+// fixed. Returns each mesh's multiple of the density.
 std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<const SampledMesh> meshes,
                                  std::span<const SampledMesh> kept, const LayoutOptions& options,
                                  const std::function<void(double)>& progress, Laid& laid) {
