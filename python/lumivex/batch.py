@@ -21,6 +21,7 @@ to go on).
 import argparse
 import concurrent.futures
 import ctypes
+import functools
 import hashlib
 import importlib
 import json
@@ -78,11 +79,14 @@ _children_lock = threading.Lock()
 _stopping = threading.Event()
 
 
-def _die_with_parent():
+def _die_with_parent(parent):
     """In a child, before it runs the program: killed when the thread that started it ends (this
-    process killed included), so that no import outlives an interrupted batch."""
+    process killed included), so that no import outlives an interrupted batch. A batch killed
+    between the fork and the line below left an orphan that no signal will reach: it ends here."""
     PR_SET_PDEATHSIG = 1
     _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    if os.getppid() != parent:
+        os._exit(255)
 
 
 _libc = ctypes.CDLL(None, use_errno=True)
@@ -92,7 +96,7 @@ def run_program(arguments, timeout):
     """Runs a program to its end; (exit code, standard error). A program killed by a signal gives
     minus the signal's number."""
     process = subprocess.Popen(arguments, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                               preexec_fn=_die_with_parent)
+                               preexec_fn=functools.partial(_die_with_parent, os.getpid()))
     with _children_lock:
         _children.add(process)
     try:

@@ -120,6 +120,21 @@ def test_a_batch_killed_half_way_goes_on_where_it_stopped(tmp_path):
     assert redone == {"cube.obj", "nested/ball.obj"}
 
 
+def test_a_program_started_for_a_batch_that_is_already_gone_ends_at_once():
+    """The batch killed between fork and the death signal's set-up: the child is an orphan (its
+    parent is not the batch) and ends before running the program; with the batch alive, it runs."""
+    import functools
+    orphan = subprocess.Popen(["sleep", "30"], preexec_fn=functools.partial(batch._die_with_parent, os.getpid() + 1))
+    assert orphan.wait(timeout=5) == 255
+    adopted = subprocess.Popen(["sleep", "30"], preexec_fn=functools.partial(batch._die_with_parent, os.getpid()))
+    try:
+        with pytest.raises(subprocess.TimeoutExpired):
+            adopted.wait(timeout=0.3)
+    finally:
+        adopted.kill()
+        adopted.wait()
+
+
 def _cmdline(process):
     try:
         return (process / "cmdline").read_bytes()
