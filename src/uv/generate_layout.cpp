@@ -521,23 +521,33 @@ double roomOf(const ChartSet& set, std::size_t c, double density, std::int32_t p
   return (set.shapes[c].width * density + spare) * (set.shapes[c].height * density + spare);
 }
 
+// Per chart, the largest raise among its faces' meshes.
+std::vector<double> chartRaises(const ChartSet& set, std::span<const std::size_t> firstFace,
+                                const std::vector<double>& raises) {
+  std::vector<double> chart(set.count(), 1.0);
+  for (std::size_t m = 0; m + 1 < firstFace.size(); ++m) {
+    for (std::size_t f = firstFace[m]; f < firstFace[m + 1]; ++f) {
+      if (set.charts.chartOf[f] < 0) continue;
+      double& raise = chart[static_cast<std::size_t>(set.charts.chartOf[f])];
+      raise = std::max(raise, raises[m]);
+    }
+  }
+  return chart;
+}
+
 // Each mesh's raise brought toward 1 alike (raise' = 1 + t (raise - 1), the
 // largest t within kRaiseBudget, to 1 %) by the room its charts take.
 void fitRaisesToBudget(const ChartSet& set, std::span<const std::size_t> firstFace, double density,
                        std::int32_t padding, std::vector<double>& raises) {
-  std::vector<std::size_t> meshOfChart(set.count());  // by its first face
-  for (std::size_t c = 0; c < set.count(); ++c) {
-    const std::size_t face = set.charts.faces[set.charts.faceStart[c]];
-    const auto after = std::upper_bound(firstFace.begin(), firstFace.end(), face);
-    meshOfChart[c] = static_cast<std::size_t>(after - firstFace.begin()) - 1;
-  }
+  // The largest raise of a chart's meshes, brought toward 1, is the largest
+  // of theirs brought toward 1: one raise per chart serves every t.
+  const std::vector<double> chart = chartRaises(set, firstFace, raises);
   double room = 0;
   for (std::size_t c = 0; c < set.count(); ++c) room += roomOf(set, c, density, padding);
   const auto extraRoom = [&](double t) {
     double extra = 0;
     for (std::size_t c = 0; c < set.count(); ++c) {
-      const double raise = 1 + t * (raises[meshOfChart[c]] - 1);
-      extra += roomOf(set, c, density * raise, padding) - roomOf(set, c, density, padding);
+      extra += roomOf(set, c, density * (1 + t * (chart[c] - 1)), padding) - roomOf(set, c, density, padding);
     }
     return extra;
   };
@@ -598,14 +608,8 @@ std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<co
   if (wholeLoss(losses) > kWholeModelLoss) return none;
   const std::vector<double> raises = fairRaises(faces, set, firstFace, losses, laid.density, options.padding);
   if (raises.empty()) return none;
-  const std::vector<double> scales = set.scale;
-  for (std::size_t m = 0; m < meshes.size(); ++m) {
-    for (std::size_t f = firstFace[m]; f < firstFace[m + 1]; ++f) {
-      if (set.charts.chartOf[f] < 0) continue;
-      double& scale = set.scale[static_cast<std::size_t>(set.charts.chartOf[f])];
-      scale = std::max(scale, raises[m]);
-    }
-  }
+  // Left as tried whatever the outcome: once laid out, only `laid` is read.
+  set.scale = chartRaises(set, firstFace, raises);
   // Progress stays where it is (it does not go back), but a cancel still stops.
   Laid again = layOut(faces, set, kept, options, [&](double) { progress(0.9); }, laid.density);
   const std::vector<MeshLoss> lossesAgain =
@@ -613,10 +617,7 @@ std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<co
   const bool better = again.density > 0 && again.coveredShare >= kFairCover * laid.coveredShare &&
                       worstLoss(lossesAgain) <= kFairGain * worstLoss(losses) &&
                       wholeLoss(lossesAgain) <= wholeLoss(losses);
-  if (!better) {
-    set.scale = scales;
-    return none;
-  }
+  if (!better) return none;
   laid = std::move(again);
   return raises;
 }
