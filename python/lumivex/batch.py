@@ -278,8 +278,8 @@ def run_on_cluster(models, source, out, settings, address, connect_timeout, prog
         try:
             client.run(importlib.import_module, "lumivex.batch")
         except ImportError as missing:
-            raise ClusterCannotRun(f"the cluster's workers cannot import lumivex (install it where they run): "
-                                   f"{missing}") from None
+            raise ClusterCannotRun(f"--scheduler: the cluster's workers cannot import lumivex (install it where "
+                                   f"they run): {missing}") from None
         futures = client.map(task, models, source=source, out=out, settings=settings, pure=False)
         try:
             for future in as_completed(futures):
@@ -362,13 +362,9 @@ def main(argv=None):
         progress.end()  # an address Dask cannot read
         print(f"Error : --scheduler: {error}", file=sys.stderr)
         return 1
-    except (OSError, TimeoutError) as error:
+    except (OSError, TimeoutError, ClusterCannotRun) as error:
         progress.end()
         print(f"Error : {error}", file=sys.stderr)
-        return 2
-    except ClusterCannotRun as error:
-        progress.end()
-        print(f"Error : --scheduler: {error}", file=sys.stderr)
         return 2
     progress.end()
     records = sorted((r for r in records if r is not None), key=lambda r: r["model"])
