@@ -534,6 +534,62 @@ TEST(Packing, EachPlaceRuleTakesThePlaceItNames) {
   }
 }
 
+// Charts that start looking where one alike went find the very places they
+// find looking from the bottom, with either rule, when "alike" means that
+// their widened cells hold the last one's: random charts of a few boxes (some
+// copies, some holding others, most neither) packed both ways into a square
+// with padding. With any chart of a box counted alike, places differ.
+TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
+  std::mt19937 random(7);
+  const auto below = [&](std::uint32_t n) { return static_cast<std::int32_t>(random() % n); };
+  std::vector<uv::CellImage> cells, wide;
+  for (int k = 0; k < 120; ++k) {
+    const std::int32_t width = 6 + 3 * below(3), height = 5 + 4 * below(2);
+    // Corner cells fix the box; a few random cells fill it.
+    std::vector<uv::Triangle2> marks = {{uv::Vec2{0.5, 0.5}, uv::Vec2{0.5, 0.5}, uv::Vec2{0.5, 0.5}},
+                                        {uv::Vec2{width - 0.5, height - 0.5}, uv::Vec2{width - 0.5, height - 0.5},
+                                         uv::Vec2{width - 0.5, height - 0.5}}};
+    const int filled = k % 4 == 0 ? 0 : 2 + below(25);  // a quarter are bare corners: held by the others
+    for (int m = 0; m < filled; ++m) {
+      const uv::Vec2 p{below(static_cast<std::uint32_t>(width)) + 0.5, below(static_cast<std::uint32_t>(height)) + 0.5};
+      marks.push_back({p, p, p});
+    }
+    cells.push_back(uv::cellsOf(marks));
+    wide.push_back(uv::widened(cells.back(), 2));
+    if (k % 5 == 0) cells.push_back(cells.back()), wide.push_back(wide.back());  // a copy
+  }
+  const auto pack = [&](uv::PlaceRule rule, std::int32_t alikeCells, bool remember, int& startedHigher) {
+    uv::Atlas atlas(120);
+    uv::StartRows starts(alikeCells);
+    std::vector<uv::Placement> places;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      uv::PlaceCandidate candidate{&cells[c], &wide[c], 0, remember ? starts.startFor(cells[c], wide[c], 0) : 0};
+      startedHigher += candidate.firstY > 0;
+      uv::Placement placed;
+      if (!uv::place(atlas, std::span(&candidate, 1), 120, 2, rule, placed)) break;
+      starts.placed(std::span(&candidate, 1));
+      uv::take(atlas, cells[c], placed);
+      places.push_back(placed);
+    }
+    return places;
+  };
+  for (const uv::PlaceRule rule : {uv::PlaceRule::Lowest, uv::PlaceRule::LowestTop}) {
+    int higher = 0, unused = 0;
+    const std::vector<uv::Placement> fromBottom = pack(rule, 0, false, unused);
+    const std::vector<uv::Placement> remembered = pack(rule, 0, true, higher);
+    ASSERT_EQ(fromBottom.size(), remembered.size());
+    EXPECT_GT(fromBottom.size(), 100u);
+    EXPECT_GT(higher, 20);
+    for (std::size_t c = 0; c < fromBottom.size(); ++c) {
+      EXPECT_EQ(fromBottom[c].x, remembered[c].x) << c;
+      EXPECT_EQ(fromBottom[c].y, remembered[c].y) << c;
+    }
+    const std::vector<uv::Placement> anyAlike = pack(rule, 64, true, unused);
+    EXPECT_FALSE(std::equal(fromBottom.begin(), fromBottom.end(), anyAlike.begin(), anyAlike.end(),
+                            [](auto a, auto b) { return a.x == b.x && a.y == b.y; }));
+  }
+}
+
 // Raising a density another way found: never asked at or below it, the
 // threshold found to within the tolerance where it lies above, and the
 // density kept where nothing higher fits.

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <cstdlib>
-#include <map>
 #include <numeric>
 
 #include <lumivex/layout.h>
@@ -198,6 +197,11 @@ TurnedCells turnedCells(const ChartSet& set, std::size_t c, double at, std::int3
   return turns;
 }
 
+// Charts up to 64 cells across start looking where the last of their box
+// went, alike or not: what the layouts have always done, at little cost in
+// room at 512 and below; larger charts only behind one their cells hold.
+constexpr std::int32_t kAlikeCells = 64;
+
 // Packs the charts by their shapes at density `at`, in `order`, clear of
 // `taken`; false when one does not fit. Each goes in the quarter turn whose
 // place is best by `rule`.
@@ -208,26 +212,19 @@ bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& order, Pl
   forEachInParallel(set.count(), set.threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, padding); });
   Atlas atlas = taken;
   out.assign(set.count(), {});
-  // Where the last small chart of each width, height and turn went: cells are
-  // only ever taken, so the next one alike starts looking there (many models
-  // have thousands of small charts alike).
-  std::map<std::array<std::int32_t, 3>, std::int32_t> lastRowOfSize;
+  StartRows starts(kAlikeCells);
   for (std::uint32_t c : order) {
     std::array<PlaceCandidate, 4> candidates{};
-    std::array<std::int32_t, 4> unshared{};  // where large charts keep nothing
-    std::array<std::int32_t*, 4> lastRows{};
     std::size_t count = 0;
     for (std::int32_t k = 0; k < 4; ++k) {
       const CellImage& cells = turns[c].cells[static_cast<std::size_t>(k)];
+      const CellImage& wide = turns[c].wide[static_cast<std::size_t>(k)];
       if (cells.width > size - 2 * padding || cells.height > size - 2 * padding) continue;
-      const bool small = cells.width <= 64 && cells.height <= 64;
-      lastRows[count] = small ? &lastRowOfSize[{cells.width, cells.height, k}] : &unshared[count];
-      candidates[count] = {&cells, &turns[c].wide[static_cast<std::size_t>(k)], k, *lastRows[count]};
-      ++count;
+      candidates[count++] = {&cells, &wide, k, starts.startFor(cells, wide, k)};
     }
     Placement best;
     if (!place(atlas, std::span(candidates.data(), count), size, padding, rule, best)) return false;
-    for (std::size_t k = 0; k < count; ++k) *lastRows[k] = candidates[k].firstY;
+    starts.placed(std::span(candidates.data(), count));
     take(atlas, turns[c].cells[static_cast<std::size_t>(best.turns)], best);
     out[c] = best;
   }

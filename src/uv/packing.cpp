@@ -339,6 +339,19 @@ bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_
                                       : placeLowest(atlas, candidates, size, padding, placement);
 }
 
+std::int32_t StartRows::startFor(const CellImage& cells, const CellImage& wide, std::int32_t turns) const {
+  const auto found = last_.find({cells.width, cells.height, turns});
+  if (found == last_.end()) return 0;
+  const bool small = cells.width <= alikeCells_ && cells.height <= alikeCells_;
+  return small || withinImage(*found->second.wide, wide) ? found->second.row : 0;
+}
+
+void StartRows::placed(std::span<const PlaceCandidate> candidates) {
+  for (const PlaceCandidate& candidate : candidates) {
+    last_[{candidate.cells->width, candidate.cells->height, candidate.turns}] = {candidate.firstY, candidate.wide};
+  }
+}
+
 void take(Atlas& atlas, const CellImage& cells, const Placement& placement) {
   for (std::int32_t row = 0; row < cells.height; ++row) {
     for (const Span& span : cells.row(row)) atlas.take(placement.y + row, placement.x + span.first, placement.x + span.last);

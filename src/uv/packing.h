@@ -8,8 +8,10 @@
 // cells widened by the padding (in every direction) meet no taken cell, so
 // that charts nest into the room other charts leave.
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -151,6 +153,30 @@ enum class PlaceRule {
 // they do not fit.
 bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
            PlaceRule rule, Placement& placement);
+
+// Where to start looking for a chart's place. Cells are only ever taken, so
+// a chart alike one placed before need not look below the row from which
+// that one could go (many models have thousands of charts alike). Up to
+// `alikeCells` across, any chart of the same box and turn counts as alike
+// (it may miss a lower place: small charts fill the holes left); a larger
+// one only when its widened cells hold the last one's, so that no lower
+// place is missed. The images must outlive it.
+class StartRows {
+ public:
+  explicit StartRows(std::int32_t alikeCells) : alikeCells_(alikeCells) {}
+  // The row from which the chart's cells, widened as `wide`, in `turns`, may go.
+  std::int32_t startFor(const CellImage& cells, const CellImage& wide, std::int32_t turns) const;
+  // Remembers, once a chart is placed, each of its candidates' firstY.
+  void placed(std::span<const PlaceCandidate> candidates);
+
+ private:
+  struct Last {
+    std::int32_t row = 0;
+    const CellImage* wide = nullptr;
+  };
+  std::int32_t alikeCells_;
+  std::map<std::array<std::int32_t, 3>, Last> last_;  // by width, height and turns
+};
 
 // Marks the cells taken at their place.
 void take(Atlas& atlas, const CellImage& cells, const Placement& placement);
