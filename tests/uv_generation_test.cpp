@@ -345,6 +345,45 @@ INSTANTIATE_TEST_SUITE_P(
                       GenerationCase{"FinerHeightField", [] { return heightField(2, 16); }, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Faces under a texel across, of uneven shapes: snapping moves vertices up
+// to a texel and a half, the layout stays sound (nothing overlaps, the
+// padding holds, the plain count and the sampler agree), and little of the
+// surface is left unsampled (with only the two nearest corners of each
+// vertex tried: 0.16 % and 1.2 %).
+TEST(GeneratedLayouts, FacesUnderATexelMostlyGetACornerAndStaySound) {
+  struct Case {
+    int quads;  // across a waved sheet, each jittered by up to 0.35 of its width
+    double mostUnsampled;  // share of the surface
+  };
+  for (const Case c : {Case{60, 0.001}, Case{70, 0.01}}) {
+    std::mt19937 random(static_cast<std::uint32_t>(c.quads));
+    const auto n = static_cast<std::size_t>(c.quads);
+    std::vector<double> jitter(2 * (n + 1) * (n + 1));
+    for (double& j : jitter) j = (static_cast<double>(random() % 1000) / 1000 - 0.5) * 0.7 / c.quads;
+    TestMesh mesh = grid(c.quads, c.quads, false, [&](double s, double t) {
+      const auto i = static_cast<std::size_t>(std::lround(c.quads * s)), j = static_cast<std::size_t>(std::lround(c.quads * t));
+      const bool edge = i == 0 || j == 0 || i == n || j == n;
+      const std::size_t k = 2 * (j * (n + 1) + i);
+      const double x = s + (edge ? 0 : jitter[k]), y = t + (edge ? 0 : jitter[k + 1]);
+      return std::array<double, 3>{4 * x, 4 * y, 0.3 * std::sin(5 * x) * std::cos(4 * y)};
+    });
+    LayoutOptions options;
+    options.size = 64;
+    GeneratedLayout result;
+    ASSERT_TRUE(layOut({&mesh}, options, result));
+    const LayoutReport report = checked({&mesh}, options.size);
+    EXPECT_EQ(report.total.overlappedTexels + report.total.outside, 0u) << c.quads;
+    EXPECT_LT(report.total.unsampledArea / report.total.surfaceArea, c.mostUnsampled) << c.quads;
+    testing::fixedShift = 40;
+    const testing::PlainReport plain = testing::countPlainly({{"m", &mesh.vertices, &mesh.triangles}}, 64, 64);
+    testing::fixedShift = 54;
+    EXPECT_EQ(plain.total.overlappedTexels, 0u) << c.quads;
+    EXPECT_EQ(plain.total.unsampled, report.total.unsampled) << c.quads;
+    expectTheSamplerAgrees(mesh, plain.holdsCorner[0], options.size);
+    EXPECT_GE(smallestGapBetweenCharts(mesh, options.size), options.padding - 1e-3) << c.quads;
+  }
+}
+
 // For every texel corner of every size up to 2048 that some float
 // coordinate reaches exactly (size x u rounded to float is the texel), the
 // coordinate given is one of them; 1,491 of them are the float just above

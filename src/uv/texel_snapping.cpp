@@ -13,8 +13,18 @@ namespace lumivex::uv {
 
 namespace {
 
-// A grid of buckets over one chart's place holding the faces whose box
-// (widened by one texel: a vertex moves less than that) meets each bucket.
+// How far, in texels, a vertex may move onto a corner: up to 9 corners
+// around it. On the engine of assimp-testmodels (121 k faces at 512) the
+// nearest two left 3.05 % of its surface unsampled, these 2.30 %; the 16 of
+// the 4 x 4 texels around, 2.43 % (long moves bend the faces around and
+// spoil their other vertices' moves).
+constexpr double kFarthestMove = 1.5;
+static_assert(kFarthestMove < 2, "the corners tried lie in the 4 x 4 texels around, the buckets reach two texels");
+
+// A grid of buckets over one chart's place holding the faces whose box,
+// widened by one texel, meets each bucket. Looked up with a box widened by
+// one texel too, it finds every face within two texels of where it was
+// put: a vertex moves at most kFarthestMove.
 class FaceBuckets {
  public:
   // `x0`, `y0`, `width`, `height`: the chart's place, in texels.
@@ -156,22 +166,23 @@ class ChartSnapper {
             Vec2{double{s * p[2].u}, double{s * p[2].v}}};
   }
 
-  // Tries the two texel corners nearest the vertex (farther moves rarely
-  // keep the faces sound); keeps a move when every face around it keeps its
-  // turn and the faces around hold more sampled area than before.
+  // Tries the texel corners within kFarthestMove of the vertex, nearest
+  // first; keeps a move when every face around it keeps its turn and the
+  // faces around hold more sampled area than before.
   bool moveOntoCorner(std::uint32_t face, std::uint32_t k, std::uint32_t vertex, std::vector<char>& sampled) {
     const float s = static_cast<float>(size_);
     const LightmapPoint from = points_[chartFaces_[face]][k];
     const double x = double{s * from.u}, y = double{s * from.v};
-    std::array<std::pair<double, std::array<double, 2>>, 4> corners{};
-    for (int c = 0; c < 4; ++c) {
-      const double cx = std::floor(x) + (c & 1), cy = std::floor(y) + (c >> 1);
+    std::array<std::pair<double, std::array<double, 2>>, 16> corners{};
+    for (int c = 0; c < 16; ++c) {
+      const double cx = std::floor(x) - 1 + (c & 3), cy = std::floor(y) - 1 + (c >> 2);
       corners[static_cast<std::size_t>(c)] = {(cx - x) * (cx - x) + (cy - y) * (cy - y), {cx, cy}};
     }
     std::sort(corners.begin(), corners.end());
     const std::span<const std::uint32_t> fan(vertices_.fan.data() + vertices_.fanStart[vertex],
                                              vertices_.fan.data() + vertices_.fanStart[vertex + 1]);
-    for (std::size_t tried = 0; tried < 2; ++tried) {
+    for (std::size_t tried = 0; tried < corners.size() && corners[tried].first <= kFarthestMove * kFarthestMove;
+         ++tried) {
       const std::array<double, 2>& corner = corners[tried].second;
       if (corner[0] < 0 || corner[1] < 0 || corner[0] > size_ - 1 || corner[1] > size_ - 1) continue;
       const LightmapPoint to = {lightmapCoordinate(corner[0], size_), lightmapCoordinate(corner[1], size_)};
