@@ -573,6 +573,35 @@ TEST(Packing, EachPlaceRuleTakesThePlaceItNames) {
   }
 }
 
+// The cells a face touches, row by row, its border included: faces within
+// one row (taken by their own extent) and faces across rows or ending on a
+// row's line (taken slab by slab) alike.
+TEST(Packing, CellsOfAFaceAreTheCellsItTouchesRowByRow) {
+  struct Case {
+    uv::Triangle2 face;
+    std::vector<std::vector<uv::Span>> rows;  // expected spans, row 0 up
+  };
+  const Case cases[] = {
+      {{uv::Vec2{1.2, 2.1}, uv::Vec2{4.7, 2.3}, uv::Vec2{2.0, 2.9}}, {{}, {}, {{1, 4}}}},
+      {{uv::Vec2{3.5, 0.5}, uv::Vec2{3.5, 0.5}, uv::Vec2{3.5, 0.5}}, {{{3, 3}}}},
+      {{uv::Vec2{0.5, 1.0}, uv::Vec2{2.5, 1.0}, uv::Vec2{1.5, 2.0}}, {{}, {{0, 2}}, {{1, 1}}}},
+      {{uv::Vec2{0.2, 0.2}, uv::Vec2{5.8, 0.5}, uv::Vec2{0.4, 2.5}}, {{{0, 5}}, {{0, 4}}, {{0, 1}}}},
+  };
+  for (const Case& c : cases) {
+    const uv::CellImage image = uv::cellsOf({c.face});
+    ASSERT_EQ(image.height, static_cast<std::int32_t>(c.rows.size())) << c.face[0].x;
+    for (std::int32_t r = 0; r < image.height; ++r) {
+      const std::span<const uv::Span> row = image.row(r);
+      const std::vector<uv::Span>& expected = c.rows[static_cast<std::size_t>(r)];
+      ASSERT_EQ(row.size(), expected.size()) << c.face[0].x << " row " << r;
+      for (std::size_t k = 0; k < row.size(); ++k) {
+        EXPECT_EQ(row[k].first, expected[k].first) << c.face[0].x << " row " << r;
+        EXPECT_EQ(row[k].last, expected[k].last) << c.face[0].x << " row " << r;
+      }
+    }
+  }
+}
+
 // Charts that start looking where one alike went find the very places they
 // find looking from the bottom, with either rule, when "alike" means that
 // their widened cells hold the last one's: random charts of a few boxes (some

@@ -175,8 +175,13 @@ CellImage cellsOf(const std::vector<Triangle2>& triangles) {
     const double low = std::min({t[0].y, t[1].y, t[2].y}), high = std::max({t[0].y, t[1].y, t[2].y});
     const auto firstRow = std::max(static_cast<std::int32_t>(std::floor(low)), 0);
     const auto lastRow = std::min(static_cast<std::int32_t>(std::floor(high)), height - 1);
+    // A face within one row (most, in finely divided charts) spans its own
+    // extent there: what extentInRow finds, without the edge crossings.
+    const bool oneRow = std::floor(low) == std::floor(high);
     for (std::int32_t row = firstRow; row <= lastRow; ++row) {
-      Span span = extentInRow(t, row);
+      Span span = oneRow ? Span{static_cast<std::int32_t>(std::floor(std::min({t[0].x, t[1].x, t[2].x}))),
+                                static_cast<std::int32_t>(std::floor(std::max({t[0].x, t[1].x, t[2].x})))}
+                         : extentInRow(t, row);
       if (span.first > span.last) continue;
       span = {std::max(span.first, 0), std::min(span.last, width - 1)};
       std::vector<Span>& spans = rows[static_cast<std::size_t>(row)];
