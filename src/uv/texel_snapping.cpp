@@ -173,16 +173,18 @@ class ChartSnapper {
     const float s = static_cast<float>(size_);
     const LightmapPoint from = points_[chartFaces_[face]][k];
     const double x = double{s * from.u}, y = double{s * from.v};
+    // Of the 4 x 4 corners around, those near enough, nearest first.
     std::array<std::pair<double, std::array<double, 2>>, 16> corners{};
+    std::size_t near = 0;
     for (int c = 0; c < 16; ++c) {
       const double cx = std::floor(x) - 1 + (c & 3), cy = std::floor(y) - 1 + (c >> 2);
-      corners[static_cast<std::size_t>(c)] = {(cx - x) * (cx - x) + (cy - y) * (cy - y), {cx, cy}};
+      const double distance2 = (cx - x) * (cx - x) + (cy - y) * (cy - y);
+      if (distance2 <= kFarthestMove * kFarthestMove) corners[near++] = {distance2, {cx, cy}};
     }
-    std::sort(corners.begin(), corners.end());
+    std::sort(corners.begin(), corners.begin() + static_cast<std::ptrdiff_t>(near));
     const std::span<const std::uint32_t> fan(vertices_.fan.data() + vertices_.fanStart[vertex],
                                              vertices_.fan.data() + vertices_.fanStart[vertex + 1]);
-    for (std::size_t tried = 0; tried < corners.size() && corners[tried].first <= kFarthestMove * kFarthestMove;
-         ++tried) {
+    for (std::size_t tried = 0; tried < near; ++tried) {
       const std::array<double, 2>& corner = corners[tried].second;
       if (corner[0] < 0 || corner[1] < 0 || corner[0] > size_ - 1 || corner[1] > size_ - 1) continue;
       const LightmapPoint to = {lightmapCoordinate(corner[0], size_), lightmapCoordinate(corner[1], size_)};
