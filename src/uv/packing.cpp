@@ -173,11 +173,12 @@ CellImage cellsOf(const std::vector<Triangle2>& triangles) {
   std::vector<std::vector<Span>> rows(static_cast<std::size_t>(height));
   for (const Triangle2& t : triangles) {
     const double low = std::min({t[0].y, t[1].y, t[2].y}), high = std::max({t[0].y, t[1].y, t[2].y});
-    const auto firstRow = std::max(static_cast<std::int32_t>(std::floor(low)), 0);
-    const auto lastRow = std::min(static_cast<std::int32_t>(std::floor(high)), height - 1);
+    const double bottomRow = std::floor(low), topRow = std::floor(high);
+    const auto firstRow = std::max(static_cast<std::int32_t>(bottomRow), 0);
+    const auto lastRow = std::min(static_cast<std::int32_t>(topRow), height - 1);
     // A face within one row (most, in finely divided charts) spans its own
     // extent there: what extentInRow finds, without the edge crossings.
-    const bool oneRow = std::floor(low) == std::floor(high);
+    const bool oneRow = bottomRow == topRow;
     for (std::int32_t row = firstRow; row <= lastRow; ++row) {
       Span span = oneRow ? Span{static_cast<std::int32_t>(std::floor(std::min({t[0].x, t[1].x, t[2].x}))),
                                 static_cast<std::int32_t>(std::floor(std::max({t[0].x, t[1].x, t[2].x})))}
