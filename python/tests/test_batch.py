@@ -1,6 +1,7 @@
 """Batches: a folder of models through lumivex-import, the sampler and lumivex-preview, here on two
 threads and on a two-worker Dask cluster, killed half-way and started again."""
 
+import functools
 import json
 import math
 import os
@@ -123,7 +124,6 @@ def test_a_batch_killed_half_way_goes_on_where_it_stopped(tmp_path):
 def test_a_program_started_for_a_batch_that_is_already_gone_ends_at_once():
     """The batch killed between fork and the death signal's set-up: the child is an orphan (its
     parent is not the batch) and ends before running the program; with the batch alive, it runs."""
-    import functools
     orphan = subprocess.Popen(["sleep", "30"], preexec_fn=functools.partial(batch._die_with_parent, os.getpid() + 1))
     assert orphan.wait(timeout=5) == 255
     adopted = subprocess.Popen(["sleep", "30"], preexec_fn=functools.partial(batch._die_with_parent, os.getpid()))
