@@ -502,6 +502,37 @@ TEST(GeneratedLayouts, AMeshOfFacesTooSmallForTheDensityGetsAMultipleOfIt) {
   }
 }
 
+// Inputs found by fuzzing: a face of no area in a square narrower than the
+// padding got a point outside [0, 1]; a face of huge coordinates at a fixed
+// density made cells of more rows than an int holds. Each now gives a sound
+// layout or a clear refusal.
+TEST(GeneratedLayouts, EdgeInputsGiveASoundLayoutOrARefusal) {
+  struct Case {
+    const char* label;
+    float extent;  // of the one face
+    std::int32_t size, padding;
+    double texelsPerUnit;
+    Status status;
+  };
+  const Case cases[] = {{"no area, square narrower than the padding", 0, 1, 4, 0, Status::Ok},
+                        {"huge, fixed density", 1e38f, 64, 2, 4.75, Status::DoesNotFit},
+                        {"huge, density found", 1e38f, 64, 2, 0, Status::Ok}};
+  for (const Case& c : cases) {
+    MeshBuilder b;
+    b.triangle(b.vertex(0, 0, 0), b.vertex(c.extent, 0, 0), b.vertex(0, c.extent, 0));
+    LayoutOptions options;
+    options.size = c.size;
+    options.padding = c.padding;
+    options.texelsPerUnit = c.texelsPerUnit;
+    GeneratedLayout layout;
+    EXPECT_EQ(layOut({&b.mesh}, options, layout).status, c.status) << c.label;
+    if (c.status != Status::Ok) continue;
+    for (const float coordinate : layout.meshes[0].lightmapUvs) {
+      EXPECT_TRUE(coordinate >= 0 && coordinate <= 1) << c.label << ": " << coordinate;
+    }
+  }
+}
+
 // A cancel flag raised at any progress report ends the layout as Cancelled,
 // never as another failure (such as "does not fit"), whether the density
 // is searched or given; raised at the last report, the layout is done.

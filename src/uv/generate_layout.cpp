@@ -208,6 +208,12 @@ constexpr std::int32_t kAlikeCells = 64;
 bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& order, PlaceRule rule, const Atlas& taken,
                 const LayoutOptions& options, double at, std::vector<Placement>& out) {
   const std::int32_t size = options.size, padding = options.padding;
+  // A chart longer than the square at this density fits in no turn; its
+  // cells are not made (at a density the caller fixed, a chart of huge
+  // coordinates would have more rows than memory or an int holds).
+  for (std::size_t c = 0; c < set.count(); ++c) {
+    if (!(std::max(set.shapes[c].width, set.shapes[c].height) * at * set.scale[c] <= size)) return false;
+  }
   std::vector<TurnedCells> turns(set.count());
   forEachInParallel(set.count(), set.threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, padding); });
   Atlas atlas = taken;
@@ -371,7 +377,8 @@ std::vector<std::array<LightmapPoint, 3>> lightmapPoints(const Faces& faces, con
   for (std::size_t f = 0; f < faces.corners.size(); ++f) {
     for (std::size_t k = 0; k < 3 && set.charts.chartOf[f] >= 0; ++k) pointAt[faces.corners[f][k]] = points[f][k];
   }
-  const float inside = lightmapCoordinate(options.padding, size);  // a face touching no chart
+  // A face touching no chart: within the padding, or on the far edge of a square no wider.
+  const float inside = lightmapCoordinate(std::min(options.padding, size), size);
   for (std::size_t f = 0; f < faces.corners.size(); ++f) {
     if (set.charts.chartOf[f] >= 0) continue;
     LightmapPoint point = {inside, inside};
