@@ -121,6 +121,15 @@ TestMesh sphere() {
   });
 }
 
+// A flat ring, a fifth of its radius wide: one chart leaves most of its
+// square empty, in the hole.
+TestMesh flatRing() {
+  return grid(48, 2, true, [](double s, double t) {
+    const double radius = 1 - 0.2 * t;
+    return std::array<double, 3>{radius * std::cos(2 * kPi * s), radius * std::sin(2 * kPi * s), 0};
+  });
+}
+
 // A roof: two slopes meeting at a ridge, each the mirror image of the other.
 TestMesh mirroredHalves() {
   return grid(8, 4, false, [](double s, double t) { return std::array<double, 3>{2 * s - 1, 2 * t, 1 - std::fabs(2 * s - 1)}; });
@@ -333,7 +342,8 @@ TEST_P(GeneratedLayouts, PassTheLayoutCheckWithThePaddingKept) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, GeneratedLayouts,
     ::testing::Values(GenerationCase{"Cube", cube, 0, 0.3, 0, true}, GenerationCase{"Cylinder", cylinder, 0},
-                      GenerationCase{"Sphere", sphere, 0}, GenerationCase{"MirroredHalves", mirroredHalves, 0},
+                      GenerationCase{"Sphere", sphere, 0}, GenerationCase{"FlatRing", flatRing, 0, 0.45},
+                      GenerationCase{"MirroredHalves", mirroredHalves, 0},
                       GenerationCase{"DegenerateFaces", withDegenerateFaces, 3},
                       GenerationCase{"LongThinStrip", longThinStrip, 0},
                       GenerationCase{"FinelyDividedTube", finelyDividedTube, 0, 0.2},

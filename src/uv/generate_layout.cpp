@@ -100,13 +100,18 @@ void shapeChart(ChartSet& set, std::size_t c, double tiltDensity) {
   }
 }
 
-ChartSet makeCharts(const Faces& faces, const LayoutOptions& options, const std::function<void(double)>& progress) {
-  // The density if the charts covered half the square, to judge their sizes by.
+// The density at which the charts would cover half the square, to judge
+// their sizes by before they are packed.
+double expectedDensityOf(const Faces& faces, const LayoutOptions& options) {
   const double surface = std::accumulate(faces.areas.begin(), faces.areas.end(), 0.0);
-  const double expectedDensity = surface > 0 ? options.size * std::sqrt(0.5 / surface) : 1.0;
+  return surface > 0 ? options.size * std::sqrt(0.5 / surface) : 1.0;
+}
+
+// The charts grown, cut where far longer than wide, and shaped.
+ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& options) {
   ChartSet set;
   set.threads = threadsFor(options.threads);
-  set.charts = splitLongCharts(growCharts(faces, options.maxChartAngle, progress), expectedDensity, options.padding);
+  set.charts = splitLongCharts(std::move(grown), expectedDensity, options.padding);
   const std::size_t count = set.charts.faceStart.size() - 1;
   set.shapes.resize(count);
   set.inRectangle.resize(count);
@@ -202,22 +207,28 @@ TurnedCells turnedCells(const ChartSet& set, std::size_t c, double at, std::int3
 // room at 512 and below; larger charts only behind one their cells hold.
 constexpr std::int32_t kAlikeCells = 64;
 
-// Packs the charts by their shapes at density `at`, in `order`, clear of
-// `taken`; false when one does not fit. Each goes in the quarter turn whose
-// place is best by `rule`.
-bool packShapes(const ChartSet& set, const std::vector<std::uint32_t>& order, PlaceRule rule, const Atlas& taken,
-                const LayoutOptions& options, double at, std::vector<Placement>& out) {
-  const std::int32_t size = options.size, padding = options.padding;
-  // A chart longer than the square at this density fits in no turn; its
-  // cells are not made (at a density the caller fixed, a chart of huge
-  // coordinates would have more rows than memory or an int holds).
+// Every chart's cells at density `at`, in its four turns; empty when a chart
+// is longer than the square there, so fits in no turn (its cells are not
+// made: at a density the caller fixed, a chart of huge coordinates would
+// have more rows than memory or an int holds).
+std::vector<TurnedCells> allTurnedCells(const ChartSet& set, double at, const LayoutOptions& options) {
   for (std::size_t c = 0; c < set.count(); ++c) {
-    if (!(std::max(set.shapes[c].width, set.shapes[c].height) * at * set.scale[c] <= size)) return false;
+    if (!(std::max(set.shapes[c].width, set.shapes[c].height) * at * set.scale[c] <= options.size)) return {};
   }
   std::vector<TurnedCells> turns(set.count());
-  forEachInParallel(set.count(), set.threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, padding); });
+  forEachInParallel(set.count(), set.threads, [&](std::size_t c) { turns[c] = turnedCells(set, c, at, options.padding); });
+  return turns;
+}
+
+// Packs the charts' cells (`turns`, from allTurnedCells) in `order`, clear
+// of `taken`; false when one does not fit. Each goes in the quarter turn
+// whose place is best by `rule`.
+bool packTurned(const std::vector<TurnedCells>& turns, const std::vector<std::uint32_t>& order, PlaceRule rule,
+                const Atlas& taken, const LayoutOptions& options, std::vector<Placement>& out) {
+  const std::int32_t size = options.size, padding = options.padding;
+  if (turns.empty() && !order.empty()) return false;
   Atlas atlas = taken;
-  out.assign(set.count(), {});
+  out.assign(turns.size(), {});
   StartRows starts(kAlikeCells);
   for (std::uint32_t c : order) {
     std::array<PlaceCandidate, 4> candidates{};
@@ -305,17 +316,20 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
                   const std::function<void(double)>& progress, std::vector<Placement>& placements, double near) {
   std::size_t takenCells = 0;
   const Atlas taken = keptCells(kept, options.size, takenCells);
+  const auto cancelled = [&] { return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed); };
   const auto fitsWay = [&](const PackingWay& way, const std::vector<std::uint32_t>& order, double at,
                            std::vector<Placement>& placed, std::vector<Placement>& trial) {
-    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) return false;
-    if (!packShapes(set, order, way.rule, taken, options, at, trial)) return false;
+    if (cancelled() || !packTurned(allTurnedCells(set, at, options), order, way.rule, taken, options, trial)) {
+      return false;
+    }
     placed.swap(trial);
     return true;
   };
   std::vector<Placement> trial;
-  if (options.texelsPerUnit > 0) {
+  if (options.texelsPerUnit > 0) {  // the cells once, for every way
+    const std::vector<TurnedCells> turns = allTurnedCells(set, options.texelsPerUnit, options);
     for (const PackingWay& way : kPackingWays) {
-      if (fitsWay(way, chartOrder(set, way.order), options.texelsPerUnit, placements, trial)) {
+      if (!cancelled() && packTurned(turns, chartOrder(set, way.order), way.rule, taken, options, placements)) {
         return options.texelsPerUnit;
       }
     }
@@ -409,35 +423,63 @@ void countUnsampled(const Faces& faces, const Charts& charts, const std::vector<
   layout.sizeSamplingAll = needed;
 }
 
-// One layout of the charts: the density, and every face's lightmap points
-// after snapping (density 0 when the charts do not fit).
+// One layout of the charts: the density, the charts' places and every face's
+// lightmap points (density 0 when the charts do not fit).
 struct Laid {
   double density = 0;
   double coveredShare = 0;
   std::size_t snappedVertices = 0;
+  std::vector<Placement> placements;
   std::vector<std::array<LightmapPoint, 3>> points;
 };
 
 // Packs the charts, shaping long charts again for the density found, and
-// gives every face its lightmap points.
+// gives every face its lightmap points, not yet snapped.
 // `near`: a density close to the one to be found (0: none known).
 Laid layOut(const Faces& faces, ChartSet& set, std::span<const SampledMesh> kept, const LayoutOptions& options,
             const std::function<void(double)>& progress, double near = 0) {
   Laid laid;
-  std::vector<Placement> placements;
-  laid.density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, placements, near);
+  laid.density = set.count() == 0 ? 1.0 : packCharts(set, kept, options, progress, laid.placements, near);
   if (laid.density > 0 && set.count() > 0 && reshapeForDensity(set, laid.density)) {
-    laid.density = packCharts(set, kept, options, progress, placements, laid.density);
+    laid.density = packCharts(set, kept, options, progress, laid.placements, laid.density);
   }
   if (!(laid.density > 0)) return laid;
-  laid.points = lightmapPoints(faces, set, placements, laid.density, options, laid.coveredShare);
+  laid.points = lightmapPoints(faces, set, laid.placements, laid.density, options, laid.coveredShare);
+  return laid;
+}
+
+// Moves vertices of small faces onto texel corners: once a layout is chosen,
+// as it takes a good share of the time.
+void snap(const Faces& faces, const ChartSet& set, const LayoutOptions& options, Laid& laid) {
+  if (!(laid.density > 0)) return;
   ChartCells cells;
-  cells.placements = placements;
+  cells.placements = laid.placements;
   for (std::size_t c = 0; c < set.count(); ++c) {
-    cells.images.push_back(cellsOf(placedTexels(set, c, laid.density, placements[c])));
+    cells.images.push_back(cellsOf(placedTexels(set, c, laid.density, laid.placements[c])));
   }
   laid.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, set.threads, laid.points);
-  return laid;
+}
+
+// Lays out `other` charts of the same faces and keeps them when they pack
+// denser than `set` did (beyond the density search's own tolerance, so that
+// a tie keeps the fewer seams), or fit where those did not. They are first
+// tried at that density alone: most that cannot beat it stop there, at the
+// cost of a packing or three instead of a search.
+void keepDenser(const Faces& faces, ChartSet other, std::span<const SampledMesh> kept, const LayoutOptions& options,
+                const std::function<void(double)>& progress, ChartSet& set, Laid& laid) {
+  const auto stay = [&](double) { progress(0.9); };  // progress does not go back; a cancel still stops
+  if (laid.density > 0) {
+    if (options.texelsPerUnit > 0) return;
+    LayoutOptions beyond = options;
+    beyond.texelsPerUnit = laid.density * kDensityTolerance;
+    std::vector<Placement> placements;
+    if (!(packCharts(other, kept, beyond, stay, placements, 0) > 0)) return;
+  }
+  Laid again = layOut(faces, other, kept, options, stay, laid.density);
+  if (again.density > 0 && (!(laid.density > 0) || again.density > laid.density * kDensityTolerance)) {
+    set = std::move(other);
+    laid = std::move(again);
+  }
 }
 
 // A mesh loses its surface to faces that hold no texel corner (no sample)
@@ -616,6 +658,7 @@ std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<co
   set.scale = chartRaises(set, firstFace, raises);
   // Progress stays where it is (it does not go back), but a cancel still stops.
   Laid again = layOut(faces, set, kept, options, [&](double) { progress(0.9); }, laid.density);
+  snap(faces, set, options, again);
   const std::vector<MeshLoss> lossesAgain =
       again.density > 0 ? meshLosses(faces, set.charts, firstFace, again.points, options.size) : losses;
   const bool better = again.density > 0 && again.coveredShare >= kFairCover * laid.coveredShare &&
@@ -666,9 +709,16 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
                 GeneratedLayout& layout) {
   const std::function<void(double)> progress = progressFor(options);
   const Faces faces = collectFaces(meshes, threadsFor(options.threads));
-  ChartSet set = makeCharts(faces, options, progress);
-  layout.charts = set.count();
+  const double expectedDensity = expectedDensityOf(faces, options);
+  Charts grown = growCharts(faces, options.maxChartAngle, progress);
+  Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
+  ChartSet set = makeCharts(std::move(grown), expectedDensity, options);
   Laid laid = layOut(faces, set, kept, options, progress);
+  if (!hollowCut.faceStart.empty()) {
+    keepDenser(faces, makeCharts(std::move(hollowCut), expectedDensity, options), kept, options, progress, set, laid);
+  }
+  snap(faces, set, options, laid);
+  layout.charts = set.count();
   if (!(laid.density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
   const std::vector<double> meshRaise = layOutFairly(faces, set, meshes, kept, options, progress, laid);
   layout.texelsPerUnit = set.count() == 0 ? 0.0 : laid.density;
