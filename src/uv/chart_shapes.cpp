@@ -139,6 +139,11 @@ std::vector<Vec2> cornersOf(const Charts& charts, std::span<const std::uint32_t>
 
 }  // namespace
 
+bool mayClimb(const Charts& charts, std::size_t chart, const ChartShape& smallest, bool squareOnly, double density) {
+  return !squareOnly && std::max(smallest.width, smallest.height) * density >= kTiltFromTexels &&
+         hasLongThinFaces(charts, chart, density);
+}
+
 // `squareOnly`: the turn whose rectangle has the shortest longer side, for a
 // chart that fills the square alone; otherwise the rectangle of least area.
 // With `tiltDensity` (texels per model unit, an estimate), a chart many texels
@@ -154,9 +159,8 @@ ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, dou
   const std::vector<Vec2> points = cornersOf(charts, faces);
   const std::vector<Vec2> hull = convexHull(points);
   ChartShape best = smallestRectangle(points, hull, squareOnly);
-  const double longTexels = std::max(best.width, best.height) * tiltDensity;
-  if (!squareOnly && hull.size() >= 3 && longTexels >= kTiltFromTexels && hasLongThinFaces(charts, chart, tiltDensity)) {
-    const double tilt = 2.0 / longTexels, c = std::cos(tilt), s = std::sin(tilt);
+  if (hull.size() >= 3 && mayClimb(charts, chart, best, squareOnly, tiltDensity)) {
+    const double tilt = 2.0 / (std::max(best.width, best.height) * tiltDensity), c = std::cos(tilt), s = std::sin(tilt);
     const double cosine = best.cosine * c - best.sine * s, sine = best.sine * c + best.cosine * s;
     best = rectangleAt(hull, cosine, sine);
     best.climbs = true;

@@ -24,6 +24,11 @@ struct ChartShape {
 // that its length climbs two texels across the grid.
 ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false, double tiltDensity = 0);
 
+// Whether a chart whose smallest rectangle (turned or not to lie wide) is
+// `smallest` would be turned to climb at `density`: false means shapeOf
+// gives no climbing shape there, without its hull.
+bool mayClimb(const Charts& charts, std::size_t chart, const ChartShape& smallest, bool squareOnly, double density);
+
 // A chart point in its rectangle: x in [0, width], y in [0, height].
 Vec2 inRectangle(const ChartShape& shape, Vec2 p);
 

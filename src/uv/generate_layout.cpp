@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <numeric>
+#include <optional>
 
 #include <lumivex/layout.h>
 
@@ -107,8 +108,29 @@ double expectedDensityOf(const Faces& faces, const LayoutOptions& options) {
   return surface > 0 ? options.size * std::sqrt(0.5 / surface) : 1.0;
 }
 
-// The charts grown, cut where far longer than wide, and shaped.
-ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& options) {
+// Per chart of `set`, the chart of `like` with the same faces in the same
+// order, or -1.
+std::vector<std::int64_t> sameCharts(const ChartSet& set, const ChartSet& like) {
+  std::vector<std::int64_t> same(set.count(), -1);
+  for (std::size_t c = 0; c < set.count(); ++c) {
+    const std::uint32_t begin = set.charts.faceStart[c], end = set.charts.faceStart[c + 1];
+    const std::int32_t other = like.charts.chartOf[set.charts.faces[begin]];
+    if (other < 0) continue;
+    const auto o = static_cast<std::size_t>(other);
+    const std::uint32_t otherBegin = like.charts.faceStart[o], otherEnd = like.charts.faceStart[o + 1];
+    if (end - begin == otherEnd - otherBegin &&
+        std::equal(set.charts.faces.begin() + begin, set.charts.faces.begin() + end,
+                   like.charts.faces.begin() + otherBegin)) {
+      same[c] = other;
+    }
+  }
+  return same;
+}
+
+// The charts grown, cut where far longer than wide, and shaped; a chart of
+// `like` (when given) with the same faces lends its shape.
+ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& options,
+                    const ChartSet* like = nullptr) {
   ChartSet set;
   set.threads = threadsFor(options.threads);
   set.charts = splitLongCharts(std::move(grown), expectedDensity, options.padding);
@@ -116,7 +138,12 @@ ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& o
   set.shapes.resize(count);
   set.inRectangle.resize(count);
   set.scale.assign(count, 1.0);
-  forEachInParallel(count, set.threads, [&](std::size_t c) { shapeChart(set, c, expectedDensity); });
+  const std::vector<std::int64_t> same = like != nullptr ? sameCharts(set, *like) : std::vector<std::int64_t>(count, -1);
+  forEachInParallel(count, set.threads, [&](std::size_t c) {
+    if (same[c] < 0) return shapeChart(set, c, expectedDensity);
+    set.shapes[c] = like->shapes[static_cast<std::size_t>(same[c])];
+    set.inRectangle[c] = like->inRectangle[static_cast<std::size_t>(same[c])];
+  });
   return set;
 }
 
@@ -127,7 +154,9 @@ bool reshapeForDensity(ChartSet& set, double density) {
   std::vector<char> changed(set.count(), 0);
   forEachInParallel(set.count(), set.threads, [&](std::size_t c) {
     const double at = density * set.scale[c];
-    if (set.shapes[c].climbs || !shapeOf(set.charts, c, set.count() == 1, at).climbs) return;
+    const bool alone = set.count() == 1;
+    if (set.shapes[c].climbs || !mayClimb(set.charts, c, set.shapes[c], alone, at)) return;
+    if (!shapeOf(set.charts, c, alone, at).climbs) return;
     shapeChart(set, c, at);
     changed[c] = 1;
   });
@@ -713,10 +742,11 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
   Charts grown = growCharts(faces, options.maxChartAngle, progress);
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
   ChartSet set = makeCharts(std::move(grown), expectedDensity, options);
+  // Shaped before `set` is laid out (and maybe shaped again), to share its shapes.
+  std::optional<ChartSet> cut;
+  if (!hollowCut.faceStart.empty()) cut = makeCharts(std::move(hollowCut), expectedDensity, options, &set);
   Laid laid = layOut(faces, set, kept, options, progress);
-  if (!hollowCut.faceStart.empty()) {
-    keepDenser(faces, makeCharts(std::move(hollowCut), expectedDensity, options), kept, options, progress, set, laid);
-  }
+  if (cut) keepDenser(faces, std::move(*cut), kept, options, progress, set, laid);
   snap(faces, set, options, laid);
   layout.charts = set.count();
   if (!(laid.density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
