@@ -75,6 +75,9 @@ std::vector<Vec2> convexHull(std::vector<Vec2> points) {
   return hull;
 }
 
+// Twice a face's area as laid flat.
+double twiceFlatArea(const Triangle2& t) { return std::abs(cross2(t[0], t[1], t[2])); }
+
 // Whether some face of the chart is under a texel across but several texels
 // long: only such faces can miss every texel corner along a row.
 bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
@@ -84,7 +87,7 @@ bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
     for (std::size_t k = 0; k < 3; ++k) {
       longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));
     }
-    const double across = longest > 0 ? std::abs(cross2(t[0], t[1], t[2])) / longest : 0;
+    const double across = longest > 0 ? twiceFlatArea(t) / longest : 0;
     if (across * density < 1.0 && longest * density >= 8.0) return true;
   }
   return false;
@@ -128,6 +131,15 @@ ChartShape smallestRectangle(const std::vector<Vec2>& points, const std::vector<
   return best;
 }
 
+// The shape turned a further quarter where needed so that width >= height.
+ChartShape lyingWide(ChartShape shape) {
+  if (shape.height > shape.width) {
+    std::swap(shape.width, shape.height);
+    shape.swapped = true;
+  }
+  return shape;
+}
+
 std::vector<Vec2> cornersOf(const Charts& charts, std::span<const std::uint32_t> faces) {
   std::vector<Vec2> points;
   points.reserve(3 * faces.size());
@@ -165,11 +177,7 @@ ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, dou
     best = rectangleAt(hull, cosine, sine);
     best.climbs = true;
   }
-  if (best.height > best.width) {
-    std::swap(best.width, best.height);
-    best.swapped = true;
-  }
-  return best;
+  return lyingWide(best);
 }
 
 // A chart point in its rectangle: x in [0, width], y in [0, height].
@@ -197,11 +205,7 @@ std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> halves(const C
                                                                          const std::vector<std::uint32_t>& faces,
                                                                          const std::vector<Vec2>& points,
                                                                          const std::vector<Vec2>& hull, double area) {
-  ChartShape shape = smallestRectangle(points, hull, false);
-  if (shape.height > shape.width) {
-    std::swap(shape.width, shape.height);
-    shape.swapped = true;
-  }
+  const ChartShape shape = lyingWide(smallestRectangle(points, hull, false));
   // Each face's place along the length, and its index among the faces.
   std::vector<std::pair<double, std::size_t>> along(faces.size());
   for (std::size_t i = 0; i < faces.size(); ++i) {
@@ -213,7 +217,7 @@ std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> halves(const C
   double firstArea = 0;
   for (std::size_t i = 0; i + 1 < along.size() && firstArea < area / 2; ++i) {
     const Triangle2& t = charts.flat[faces[along[i].second]];
-    firstArea += std::abs(cross2(t[0], t[1], t[2]));
+    firstArea += twiceFlatArea(t);
     inFirst[along[i].second] = 1;
   }
   std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> split;
@@ -230,7 +234,7 @@ void appendCutWhileHollow(const Charts& charts, std::vector<std::uint32_t> faces
   const std::vector<Vec2> hull = convexHull(points);
   const double hullArea = doubledArea(hull);
   double area = 0;
-  for (const std::uint32_t f : faces) area += std::abs(cross2(charts.flat[f][0], charts.flat[f][1], charts.flat[f][2]));
+  for (const std::uint32_t f : faces) area += twiceFlatArea(charts.flat[f]);
   if (faces.size() < 2 || cutsLeft == 0 || !(area > 0) || !(hullArea >= 2 * smallestHull) ||
       area >= kHollowFill * hullArea) {
     out.faces.insert(out.faces.end(), faces.begin(), faces.end());

@@ -110,8 +110,8 @@ double expectedDensityOf(const Faces& faces, const LayoutOptions& options) {
 
 // Per chart of `set`, the chart of `like` with the same faces in the same
 // order, or -1.
-std::vector<std::int64_t> sameCharts(const ChartSet& set, const ChartSet& like) {
-  std::vector<std::int64_t> same(set.count(), -1);
+std::vector<std::int32_t> sameCharts(const ChartSet& set, const ChartSet& like) {
+  std::vector<std::int32_t> same(set.count(), -1);
   for (std::size_t c = 0; c < set.count(); ++c) {
     const std::uint32_t begin = set.charts.faceStart[c], end = set.charts.faceStart[c + 1];
     const std::int32_t other = like.charts.chartOf[set.charts.faces[begin]];
@@ -138,7 +138,7 @@ ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& o
   set.shapes.resize(count);
   set.inRectangle.resize(count);
   set.scale.assign(count, 1.0);
-  const std::vector<std::int64_t> same = like != nullptr ? sameCharts(set, *like) : std::vector<std::int64_t>(count, -1);
+  const std::vector<std::int32_t> same = like != nullptr ? sameCharts(set, *like) : std::vector<std::int32_t>(count, -1);
   forEachInParallel(count, set.threads, [&](std::size_t c) {
     if (same[c] < 0) return shapeChart(set, c, expectedDensity);
     set.shapes[c] = like->shapes[static_cast<std::size_t>(same[c])];
