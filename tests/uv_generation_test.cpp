@@ -640,6 +640,71 @@ TEST(Packing, CellsOfAFaceAreTheCellsItTouchesRowByRow) {
   }
 }
 
+// A chart's cells from its outline alone are its faces' cells, cell for
+// cell: triangulated grids of faces smaller and larger than a cell, their
+// inner corners moved at random, holes punched out, on cell lines or off.
+TEST(Packing, CellsFromTheOutlineAreTheFacesCells) {
+  struct Case {
+    int across, up;        // grid squares
+    double side, x0, y0;   // a square's side and the grid's corner, in cells
+    double jitter;         // inner corners move up to this share of a side
+    int holes;             // squares left out (inner ones, so the grid stays one piece)
+  };
+  const Case cases[] = {
+      {40, 30, 0.23, 0.37, 0.81, 0.3, 12},  // many faces to a cell
+      {12, 9, 1.0, 0.0, 0.0, 0.0, 0},       // every corner on cell lines
+      {12, 9, 1.0, 2.0, 1.0, 0.0, 7},       // the same with holes
+      {9, 7, 2.7, 0.5, 0.25, 0.25, 5},      // faces across several rows
+      {60, 2, 0.5, 0.1, 0.0, 0.2, 0},       // a long strip on a row line
+      {25, 25, 0.5, 0.0, 0.5, 0.0, 40},     // half-cell corners, holes
+  };
+  std::mt19937 random(11);
+  const auto unit = [&] { return static_cast<double>(random() % 2001) / 1000.0 - 1.0; };
+  for (const Case& c : cases) {
+    const auto at = [&](int i, int j) { return static_cast<std::size_t>(j * (c.across + 1) + i); };
+    std::vector<uv::Vec2> corners(static_cast<std::size_t>((c.across + 1) * (c.up + 1)));
+    for (int j = 0; j <= c.up; ++j) {
+      for (int i = 0; i <= c.across; ++i) {
+        const bool inner = i > 0 && j > 0 && i < c.across && j < c.up;
+        const double dx = inner ? c.jitter * unit() : 0, dy = inner ? c.jitter * unit() : 0;
+        corners[at(i, j)] = {c.x0 + (i + dx) * c.side, c.y0 + (j + dy) * c.side};
+      }
+    }
+    std::vector<char> left(static_cast<std::size_t>(c.across * c.up), 0);
+    for (int h = 0; h < c.holes; ++h) {
+      left[static_cast<std::size_t>((1 + static_cast<int>(random() % static_cast<unsigned>(c.up - 2))) * c.across + 1 +
+                                    static_cast<int>(random() % static_cast<unsigned>(c.across - 2)))] = 1;
+    }
+    std::vector<uv::Triangle2> faces;
+    std::map<std::pair<std::size_t, std::size_t>, int> sides;  // (from, to) corners: how many faces run along it
+    for (int j = 0; j < c.up; ++j) {
+      for (int i = 0; i < c.across; ++i) {
+        if (left[static_cast<std::size_t>(j * c.across + i)] != 0) continue;
+        const std::size_t a = at(i, j), b = at(i + 1, j), d = at(i + 1, j + 1), e = at(i, j + 1);
+        for (const auto& face : {std::array<std::size_t, 3>{a, b, d}, std::array<std::size_t, 3>{a, d, e}}) {
+          faces.push_back({corners[face[0]], corners[face[1]], corners[face[2]]});
+          for (std::size_t k = 0; k < 3; ++k) ++sides[{face[k], face[(k + 1) % 3]}];
+        }
+      }
+    }
+    std::vector<std::array<uv::Vec2, 2>> outline;
+    for (const auto& [side, count] : sides) {
+      if (sides.count({side.second, side.first}) == 0) outline.push_back({corners[side.first], corners[side.second]});
+    }
+    const uv::CellImage fromFaces = uv::cellsOf(faces), fromOutline = uv::outlineCellsOf(outline);
+    ASSERT_EQ(fromOutline.width, fromFaces.width) << c.side;
+    ASSERT_EQ(fromOutline.height, fromFaces.height) << c.side;
+    for (std::int32_t r = 0; r < fromFaces.height; ++r) {
+      const std::span<const uv::Span> want = fromFaces.row(r), got = fromOutline.row(r);
+      ASSERT_EQ(got.size(), want.size()) << c.side << " row " << r;
+      for (std::size_t k = 0; k < want.size(); ++k) {
+        EXPECT_EQ(got[k].first, want[k].first) << c.side << " row " << r;
+        EXPECT_EQ(got[k].last, want[k].last) << c.side << " row " << r;
+      }
+    }
+  }
+}
+
 // Charts that start looking where one alike went find the very places they
 // find looking from the bottom, with either rule, when "alike" means that
 // their widened cells hold the last one's: random charts of a few boxes (some

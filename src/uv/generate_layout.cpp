@@ -65,11 +65,49 @@ struct ChartSet {
 
   std::size_t count() const { return shapes.size(); }
 
+  // Per chart, the sides of its outline (3 x its face + the corner the side
+  // leaves) when its cells are made from them; empty when from its faces.
+  std::vector<std::vector<std::uint32_t>> outline;
+
   // A chart's face corners in texels from its cell's origin, at density
   // `at`. A chart under two texels across is moved by less than a texel so
   // that the centre of its first (largest) face lies on a texel corner: the
   // sampler then samples that face there, however the corners round.
   std::vector<Triangle2> localTexels(std::size_t c, double layoutDensity) const {
+    const std::vector<Triangle2>& laid = inRectangle[c];
+    const TexelMap map = texelMap(c, layoutDensity);
+    std::vector<Triangle2> local(laid.size());
+    for (std::size_t i = 0; i < laid.size(); ++i) {
+      for (std::size_t k = 0; k < 3; ++k) local[i][k] = map(laid[i][k]);
+    }
+    return local;
+  }
+
+  // The sides of the chart's outline in texels, as localTexels has them.
+  std::vector<std::array<Vec2, 2>> outlineTexels(std::size_t c, double layoutDensity) const {
+    const std::vector<Triangle2>& laid = inRectangle[c];
+    const TexelMap map = texelMap(c, layoutDensity);
+    std::vector<std::array<Vec2, 2>> sides;
+    sides.reserve(outline[c].size());
+    for (std::uint32_t side : outline[c]) {
+      const Triangle2& t = laid[side / 3];
+      sides.push_back({map(t[side % 3]), map(t[(side % 3 + 1) % 3])});
+    }
+    return sides;
+  }
+
+  // The cells of chart c at density `at`.
+  CellImage cells(std::size_t c, double layoutDensity) const {
+    return outline[c].empty() ? cellsOf(localTexels(c, layoutDensity))
+                              : outlineCellsOf(outlineTexels(c, layoutDensity));
+  }
+
+ private:
+  struct TexelMap {
+    double at, shiftX, shiftY;
+    Vec2 operator()(Vec2 p) const { return {std::max(shiftX + p.x * at, 0.0), std::max(shiftY + p.y * at, 0.0)}; }
+  };
+  TexelMap texelMap(std::size_t c, double layoutDensity) const {
     const std::vector<Triangle2>& laid = inRectangle[c];
     const double at = layoutDensity * scale[c];
     double shiftX = 0, shiftY = 0;
@@ -79,15 +117,40 @@ struct ChartSet {
       shiftX = std::ceil(anchor.x * at) - anchor.x * at;
       shiftY = std::ceil(anchor.y * at) - anchor.y * at;
     }
-    std::vector<Triangle2> local(laid.size());
-    for (std::size_t i = 0; i < laid.size(); ++i) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        local[i][k] = {std::max(shiftX + laid[i][k].x * at, 0.0), std::max(shiftY + laid[i][k].y * at, 0.0)};
-      }
-    }
-    return local;
+    return {at, shiftX, shiftY};
   }
 };
+
+// The sides of chart c that no other face of it shares, end to end the same
+// (3 x its face + corner); empty when they are not under half its sides:
+// then its faces are as quick.
+std::vector<std::uint32_t> outlineOf(const Faces& faces, const Charts& charts, std::size_t c) {
+  const std::uint32_t begin = charts.faceStart[c], end = charts.faceStart[c + 1];
+  const auto sharedSide = [&](std::uint32_t f, std::uint32_t k) {
+    const std::uint32_t p = faces.corners[f][k], q = faces.corners[f][(k + 1) % 3];
+    for (std::uint32_t n = faces.neighbourStart[f]; n < faces.neighbourStart[f + 1]; ++n) {
+      const std::uint32_t g = faces.neighbours[n];
+      if (charts.chartOf[g] != charts.chartOf[f]) continue;
+      for (std::uint32_t j = 0; j < 3; ++j) {
+        if (faces.corners[g][j] != q || faces.corners[g][(j + 1) % 3] != p) continue;
+        const Triangle2 &t = charts.flat[f], &u = charts.flat[g];
+        if (std::memcmp(&t[k], &u[(j + 1) % 3], sizeof(Vec2)) == 0 &&
+            std::memcmp(&t[(k + 1) % 3], &u[j], sizeof(Vec2)) == 0) {
+          return true;
+        }
+      }
+    }
+    return false;
+  };
+  std::vector<std::uint32_t> outline;
+  for (std::uint32_t i = begin; i < end; ++i) {
+    for (std::uint32_t k = 0; k < 3; ++k) {
+      if (!sharedSide(charts.faces[i], k)) outline.push_back(3 * (i - begin) + k);
+    }
+  }
+  if (2 * outline.size() >= 3 * std::size_t{end - begin}) outline.clear();
+  return outline;
+}
 
 // Turns chart c to its rectangle, judging long thin faces at `tiltDensity`,
 // and lays its faces' corners in it.
@@ -129,7 +192,7 @@ std::vector<std::int32_t> sameCharts(const ChartSet& set, const ChartSet& like) 
 
 // The charts grown, cut where far longer than wide, and shaped; a chart of
 // `like` (when given) with the same faces lends its shape.
-ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& options,
+ChartSet makeCharts(const Faces& faces, Charts grown, double expectedDensity, const LayoutOptions& options,
                     const ChartSet* like = nullptr) {
   ChartSet set;
   set.threads = threadsFor(options.threads);
@@ -138,11 +201,17 @@ ChartSet makeCharts(Charts grown, double expectedDensity, const LayoutOptions& o
   set.shapes.resize(count);
   set.inRectangle.resize(count);
   set.scale.assign(count, 1.0);
+  set.outline.resize(count);
   const std::vector<std::int32_t> same = like != nullptr ? sameCharts(set, *like) : std::vector<std::int32_t>(count, -1);
   forEachInParallel(count, set.threads, [&](std::size_t c) {
-    if (same[c] < 0) return shapeChart(set, c, expectedDensity);
+    if (same[c] < 0) {
+      shapeChart(set, c, expectedDensity);
+      set.outline[c] = outlineOf(faces, set.charts, c);
+      return;
+    }
     set.shapes[c] = like->shapes[static_cast<std::size_t>(same[c])];
     set.inRectangle[c] = like->inRectangle[static_cast<std::size_t>(same[c])];
+    set.outline[c] = like->outline[static_cast<std::size_t>(same[c])];
   });
   return set;
 }
@@ -225,7 +294,7 @@ struct TurnedCells {
 
 TurnedCells turnedCells(const ChartSet& set, std::size_t c, double at, std::int32_t padding) {
   TurnedCells turns;
-  turns.cells[0] = cellsOf(set.localTexels(c, at));
+  turns.cells[0] = set.cells(c, at);
   for (std::size_t k = 1; k < 4; ++k) turns.cells[k] = turned(turns.cells[k - 1]);
   for (std::size_t k = 0; k < 4; ++k) turns.wide[k] = widened(turns.cells[k], padding);
   return turns;
@@ -280,12 +349,19 @@ bool packTurned(const std::vector<TurnedCells>& turns, const std::vector<std::ui
 // The chart's face corners in texels from its cell's origin, turned as placed.
 std::vector<Triangle2> placedTexels(const ChartSet& set, std::size_t c, double at, const Placement& placement) {
   std::vector<Triangle2> local = set.localTexels(c, at);
-  CellImage cells = cellsOf(local);
+  if (placement.turns == 0) return local;
+  // The rows of the chart's cells (as cellsOf counts them) in each turn: a
+  // turn makes its columns rows.
+  double maxX = 0, maxY = 0;
+  for (const Triangle2& t : local) {
+    for (const Vec2& p : t) maxX = std::max(maxX, p.x), maxY = std::max(maxY, p.y);
+  }
+  const std::array<std::int32_t, 2> rows = {static_cast<std::int32_t>(std::floor(maxY)) + 1,
+                                            static_cast<std::int32_t>(std::floor(maxX)) + 1};
   for (std::int32_t k = 0; k < placement.turns; ++k) {
     for (Triangle2& t : local) {
-      for (Vec2& p : t) p = turnedPoint(p, cells.height);
+      for (Vec2& p : t) p = turnedPoint(p, rows[static_cast<std::size_t>(k % 2)]);
     }
-    cells = turned(cells);
   }
   return local;
 }
@@ -741,10 +817,10 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
   const double expectedDensity = expectedDensityOf(faces, options);
   Charts grown = growCharts(faces, options.maxChartAngle, progress);
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
-  ChartSet set = makeCharts(std::move(grown), expectedDensity, options);
+  ChartSet set = makeCharts(faces, std::move(grown), expectedDensity, options);
   // Shaped before `set` is laid out (and maybe shaped again), to share its shapes.
   std::optional<ChartSet> cut;
-  if (!hollowCut.faceStart.empty()) cut = makeCharts(std::move(hollowCut), expectedDensity, options, &set);
+  if (!hollowCut.faceStart.empty()) cut = makeCharts(faces, std::move(hollowCut), expectedDensity, options, &set);
   Laid laid = layOut(faces, set, kept, options, progress);
   if (cut) keepDenser(faces, std::move(*cut), kept, options, progress, set, laid);
   snap(faces, set, options, laid);

@@ -197,6 +197,74 @@ CellImage cellsOf(const std::vector<Triangle2>& triangles) {
   return imageOf(width, rows);
 }
 
+namespace {
+
+// Side a-b's extent in x within the slab row <= y <= row + 1, as
+// extentInRow finds that of the triangle whose side it is.
+Span sideExtentInRow(Vec2 a, Vec2 b, std::int32_t row) {
+  const double bottom = row, top = row + 1.0;
+  double x0 = INFINITY, x1 = -INFINITY;
+  for (const Vec2& p : {a, b}) {
+    if (p.y >= bottom && p.y <= top) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+  }
+  for (const double line : {bottom, top}) {
+    if ((a.y - line) * (b.y - line) < 0) {
+      const double x = a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
+      x0 = std::min(x0, x), x1 = std::max(x1, x);
+    }
+  }
+  if (!(x0 <= x1)) return {1, 0};
+  return {static_cast<std::int32_t>(std::floor(x0)), static_cast<std::int32_t>(std::floor(x1))};
+}
+
+// Where side a-b crosses the line y = line, as extentInRow finds it.
+double crossingAt(Vec2 a, Vec2 b, double line) {
+  if (a.y == line) return a.x;
+  if (b.y == line) return b.x;
+  return a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
+}
+
+}  // namespace
+
+CellImage outlineCellsOf(const std::vector<std::array<Vec2, 2>>& outline) {
+  double maxX = 0, maxY = 0;
+  for (const auto& side : outline) {
+    for (const Vec2& p : side) maxX = std::max(maxX, p.x), maxY = std::max(maxY, p.y);
+  }
+  const auto width = static_cast<std::int32_t>(std::floor(maxX)) + 1;
+  const auto height = static_cast<std::int32_t>(std::floor(maxY)) + 1;
+  std::vector<std::vector<Span>> rows(static_cast<std::size_t>(height));
+  // Per row, where the outline crosses its lower line: a side counts when
+  // one end is below the line and the other on or above it, so that the
+  // crossings pair up, the triangles between each pair.
+  std::vector<std::vector<double>> crossings(static_cast<std::size_t>(height));
+  const auto add = [&](std::int32_t row, Span span) {
+    if (row < 0 || row >= height || span.first > span.last) return;
+    span = {std::max(span.first, 0), std::min(span.last, width - 1)};
+    rows[static_cast<std::size_t>(row)].push_back(span);
+  };
+  for (const auto& [a, b] : outline) {
+    const double low = std::min(a.y, b.y), high = std::max(a.y, b.y);
+    for (auto row = static_cast<std::int32_t>(std::floor(low)); row <= static_cast<std::int32_t>(std::floor(high)); ++row) {
+      add(row, sideExtentInRow(a, b, row));
+    }
+    for (auto line = static_cast<std::int32_t>(std::ceil(low)); line <= static_cast<std::int32_t>(std::floor(high)); ++line) {
+      if ((a.y < line) != (b.y < line) && line >= 0 && line < height) {
+        crossings[static_cast<std::size_t>(line)].push_back(crossingAt(a, b, line));
+      }
+    }
+  }
+  for (std::size_t line = 0; line < crossings.size(); ++line) {
+    std::vector<double>& xs = crossings[line];
+    std::sort(xs.begin(), xs.end());
+    for (std::size_t i = 0; i + 1 < xs.size(); i += 2) {
+      const Span span = {static_cast<std::int32_t>(std::floor(xs[i])), static_cast<std::int32_t>(std::floor(xs[i + 1]))};
+      add(static_cast<std::int32_t>(line), span);
+    }
+  }
+  return imageOf(width, rows);
+}
+
 CellImage widened(const CellImage& image, std::int32_t padding) {
   std::vector<std::vector<Span>> rows(static_cast<std::size_t>(image.height + 2 * padding));
   for (std::int32_t row = 0; row < image.height; ++row) {

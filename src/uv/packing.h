@@ -119,6 +119,16 @@ bool pack(const std::vector<ChartShape>& shapes, const std::vector<std::uint32_t
 // included), in coordinates relative to its cell origin.
 CellImage cellsOf(const std::vector<Triangle2>& triangles);
 
+// The same cells from the outline of the triangles alone, when they overlap
+// nowhere: each side of a triangle that no other triangle shares, as it runs
+// in its triangle (counter-clockwise). A row holds the cells the outline's
+// sides touch and those between where the outline crosses the row's lower
+// line, which is all the triangles touch there: from a point of them in the
+// row, straight down, the triangles reach the outline within the row or that
+// line. For a chart of many small faces, the outline is a small part of its
+// sides.
+CellImage outlineCellsOf(const std::vector<std::array<Vec2, 2>>& outline);
+
 // The image widened by `padding` cells every way (a cell within `padding`
 // cells of one of the image's, across or diagonally): row r and column c of
 // the result are row r - padding and column c - padding of the image.
