@@ -184,25 +184,27 @@ class ChartSnapper {
     std::sort(corners.begin(), corners.begin() + static_cast<std::ptrdiff_t>(near));
     const std::span<const std::uint32_t> fan(vertices_.fan.data() + vertices_.fanStart[vertex],
                                              vertices_.fan.data() + vertices_.fanStart[vertex + 1]);
+    // On a texel corner of the grid, the vertex is a corner every face
+    // around it holds, if they all keep their turn: all their area sampled.
+    double before = 0, after = 0;
+    for (const std::uint32_t c : fan) {
+      const double area = faces_.areas[chartFaces_[c / 3]];
+      before += sampled[c / 3] != 0 ? area : 0.0;
+      after += area;
+    }
+    if (!(after > before)) return false;
     for (std::size_t tried = 0; tried < near; ++tried) {
       const std::array<double, 2>& corner = corners[tried].second;
       if (corner[0] < 0 || corner[1] < 0 || corner[0] > size_ - 1 || corner[1] > size_ - 1) continue;
       const LightmapPoint to = {lightmapCoordinate(corner[0], size_), lightmapCoordinate(corner[1], size_)};
       if (double{s * to.u} != corner[0] || double{s * to.v} != corner[1]) continue;
-      double before = 0, after = 0;
+      for (const std::uint32_t c : fan) point(c) = to;
       bool sound = true;
-      for (const std::uint32_t c : fan) {
-        before += sampled[c / 3] != 0 ? faces_.areas[chartFaces_[c / 3]] : 0.0;
-        point(c) = to;
-      }
       for (std::size_t i = 0; i < fan.size() && sound; ++i) {
         sound = exactTurn(texelCorners(points_[chartFaces_[fan[i] / 3]], size_)) > 0;
-        // The vertex lies on a texel corner of the grid: every face around
-        // it that keeps its turn holds that corner.
-        if (sound) after += faces_.areas[chartFaces_[fan[i] / 3]];
       }
-      if (sound && after > before && vertices_.inner[vertex] == 0) sound = outlineStaysSound(fan);
-      if (sound && after > before) {
+      if (sound && vertices_.inner[vertex] == 0) sound = outlineStaysSound(fan);
+      if (sound) {
         for (const std::uint32_t c : fan) sampled[c / 3] = 1;
         return true;
       }
