@@ -5,6 +5,8 @@
 #include <cmath>
 #include <span>
 
+#include "math/processor_count.h"
+
 namespace lumivex::uv {
 
 namespace {
@@ -38,14 +40,20 @@ constexpr int kMostHollowCuts = 16;
 // (1e-12 of the chart's size), so that no hull point is lost.
 void dropInnerPoints(std::vector<Vec2>& points) {
   if (points.size() < 64) return;
-  const auto extreme = [&](auto&& key) {
-    return *std::min_element(points.begin(), points.end(), [&](Vec2 a, Vec2 b) { return key(a) < key(b); });
+  // The first point least in each of eight keys, all in one pass: up, a
+  // diagonal, left, ... round the compass.
+  const auto keys = [](Vec2 p) {
+    return std::array<double, 8>{p.y, p.y - p.x, -p.x, -p.x - p.y, -p.y, p.x - p.y, p.x, p.x + p.y};
   };
-  const std::array<Vec2, 8> around = {
-      extreme([](Vec2 p) { return p.y; }),        extreme([](Vec2 p) { return p.y - p.x; }),
-      extreme([](Vec2 p) { return -p.x; }),       extreme([](Vec2 p) { return -p.x - p.y; }),
-      extreme([](Vec2 p) { return -p.y; }),       extreme([](Vec2 p) { return p.x - p.y; }),
-      extreme([](Vec2 p) { return p.x; }),        extreme([](Vec2 p) { return p.x + p.y; })};
+  std::array<Vec2, 8> around;
+  around.fill(points.front());
+  std::array<double, 8> least = keys(points.front());
+  for (const Vec2& p : points) {
+    const std::array<double, 8> key = keys(p);
+    for (std::size_t k = 0; k < 8; ++k) {
+      if (key[k] < least[k]) least[k] = key[k], around[k] = p;
+    }
+  }
   const double scale = std::fabs(around[6].x) + std::fabs(around[2].x) + std::fabs(around[0].y) +
                        std::fabs(around[4].y) + (around[2].x - around[6].x) + (around[4].y - around[0].y);
   const double margin = 1e-12 * scale * scale;
@@ -103,9 +111,11 @@ ChartShape rectangleAt(const std::vector<Vec2>& points, double c, double s) {
   return {x1 - x0, y1 - y0, c, s, x0, y0, false};
 }
 
-// The turn of the points' smallest rectangle (`squareOnly`: the rectangle
-// with the shortest longer side), not yet swapped to lie wide.
-ChartShape smallestRectangle(const std::vector<Vec2>& points, const std::vector<Vec2>& hull, bool squareOnly) {
+// The turn of the smallest rectangle around the hull (`squareOnly`: the
+// rectangle with the shortest longer side), not yet swapped to lie wide;
+// `unturned()` (the points' rectangle as they lie) where the hull has no edge.
+template <typename Unturned>
+ChartShape smallestRectangle(const std::vector<Vec2>& hull, bool squareOnly, Unturned&& unturned) {
   ChartShape best;
   double bestArea = INFINITY;
   auto tryTurn = [&](double c, double s) {
@@ -127,7 +137,7 @@ ChartShape smallestRectangle(const std::vector<Vec2>& points, const std::vector<
     const double angle = step * 3.14159265358979323846 / 360.0;
     tryTurn(std::cos(angle), std::sin(angle));
   }
-  if (!std::isfinite(bestArea)) best = rectangleAt(points, 1, 0);  // fewer than three hull points: no turn
+  if (!std::isfinite(bestArea)) best = unturned();  // fewer than three hull points: no turn
   return best;
 }
 
@@ -149,7 +159,25 @@ std::vector<Vec2> cornersOf(const Charts& charts, std::span<const std::uint32_t>
   return points;
 }
 
+std::span<const std::uint32_t> facesOf(const Charts& charts, std::size_t chart) {
+  return {charts.faces.data() + charts.faceStart[chart], charts.faceStart[chart + 1] - charts.faceStart[chart]};
+}
+
+// Chart c's hull, as findHulls keeps it or found now.
+std::vector<Vec2> hullOf(const Charts& charts, std::size_t chart) {
+  if (chart < charts.hulls.size() && !charts.hulls[chart].empty()) return charts.hulls[chart];
+  return convexHull(cornersOf(charts, facesOf(charts, chart)));
+}
+
 }  // namespace
+
+void findHulls(Charts& charts, std::size_t threads) {
+  const std::size_t count = charts.faceStart.size() - 1;
+  charts.hulls.resize(count);
+  forEachInParallel(count, threads, [&](std::size_t c) {
+    if (charts.hulls[c].empty()) charts.hulls[c] = convexHull(cornersOf(charts, facesOf(charts, c)));
+  });
+}
 
 bool mayClimb(const Charts& charts, std::size_t chart, const ChartShape& smallest, bool squareOnly, double density) {
   return !squareOnly && std::max(smallest.width, smallest.height) * density >= kTiltFromTexels &&
@@ -166,11 +194,8 @@ bool mayClimb(const Charts& charts, std::size_t chart, const ChartShape& smalles
 // offsets and holds about as many corners as texels of area. It costs about
 // two texels of height.
 ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, double tiltDensity) {
-  const std::span<const std::uint32_t> faces(charts.faces.data() + charts.faceStart[chart],
-                                             charts.faceStart[chart + 1] - charts.faceStart[chart]);
-  const std::vector<Vec2> points = cornersOf(charts, faces);
-  const std::vector<Vec2> hull = convexHull(points);
-  ChartShape best = smallestRectangle(points, hull, squareOnly);
+  const std::vector<Vec2> hull = hullOf(charts, chart);
+  ChartShape best = smallestRectangle(hull, squareOnly, [&] { return rectangleAt(cornersOf(charts, facesOf(charts, chart)), 1, 0); });
   if (hull.size() >= 3 && mayClimb(charts, chart, best, squareOnly, tiltDensity)) {
     const double tilt = 2.0 / (std::max(best.width, best.height) * tiltDensity), c = std::cos(tilt), s = std::sin(tilt);
     const double cosine = best.cosine * c - best.sine * s, sine = best.sine * c + best.cosine * s;
@@ -203,9 +228,9 @@ double doubledArea(const std::vector<Vec2>& polygon) {
 // half their area (each half keeping the faces' order).
 std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> halves(const Charts& charts,
                                                                          const std::vector<std::uint32_t>& faces,
-                                                                         const std::vector<Vec2>& points,
                                                                          const std::vector<Vec2>& hull, double area) {
-  const ChartShape shape = lyingWide(smallestRectangle(points, hull, false));
+  const ChartShape shape =
+      lyingWide(smallestRectangle(hull, false, [&] { return rectangleAt(cornersOf(charts, faces), 1, 0); }));
   // Each face's place along the length, and its index among the faces.
   std::vector<std::pair<double, std::size_t>> along(faces.size());
   for (std::size_t i = 0; i < faces.size(); ++i) {
@@ -225,13 +250,13 @@ std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> halves(const C
   return split;
 }
 
-// Appends the faces as one chart, or, where they fill under kHollowFill of
-// their hull and their hull is at least `smallestHull` (squared model
-// units), as their two halves, each cut again in turn.
-void appendCutWhileHollow(const Charts& charts, std::vector<std::uint32_t> faces, double smallestHull, int cutsLeft,
-                          Charts& out) {
-  const std::vector<Vec2> points = cornersOf(charts, faces);
-  const std::vector<Vec2> hull = convexHull(points);
+// Appends the faces as one chart (with its hull, `hull` when given), or,
+// where they fill under kHollowFill of their hull and their hull is at least
+// `smallestHull` (squared model units), as their two halves, each cut again
+// in turn.
+void appendCutWhileHollow(const Charts& charts, std::vector<std::uint32_t> faces, std::vector<Vec2> hull,
+                          double smallestHull, int cutsLeft, Charts& out) {
+  if (hull.empty()) hull = convexHull(cornersOf(charts, faces));
   const double hullArea = doubledArea(hull);
   double area = 0;
   for (const std::uint32_t f : faces) area += twiceFlatArea(charts.flat[f]);
@@ -239,11 +264,12 @@ void appendCutWhileHollow(const Charts& charts, std::vector<std::uint32_t> faces
       area >= kHollowFill * hullArea) {
     out.faces.insert(out.faces.end(), faces.begin(), faces.end());
     out.faceStart.push_back(static_cast<std::uint32_t>(out.faces.size()));
+    out.hulls.push_back(std::move(hull));
     return;
   }
-  auto [first, second] = halves(charts, faces, points, hull, area);
-  appendCutWhileHollow(charts, std::move(first), smallestHull, cutsLeft - 1, out);
-  appendCutWhileHollow(charts, std::move(second), smallestHull, cutsLeft - 1, out);
+  auto [first, second] = halves(charts, faces, hull, area);
+  appendCutWhileHollow(charts, std::move(first), {}, smallestHull, cutsLeft - 1, out);
+  appendCutWhileHollow(charts, std::move(second), {}, smallestHull, cutsLeft - 1, out);
 }
 
 // The regrouped charts' faces, with `from`'s faces laid flat and each face's
@@ -273,7 +299,7 @@ Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int3
     appendCutWhileHollow(charts,
                          std::vector<std::uint32_t>(charts.faces.begin() + charts.faceStart[c],
                                                     charts.faces.begin() + charts.faceStart[c + 1]),
-                         across * across, kMostHollowCuts, split);
+                         hullOf(charts, c), across * across, kMostHollowCuts, split);
   }
   if (split.faceStart.size() == charts.faceStart.size()) return {};
   return withChartsOf(std::move(split), charts);
@@ -295,6 +321,7 @@ Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t paddi
     if (pieces < 3 || end - begin < 2 || shape.height * expectedDensity < 2.0 * (padding + 1)) {
       split.faces.insert(split.faces.end(), charts.faces.begin() + begin, charts.faces.begin() + end);
       split.faceStart.push_back(static_cast<std::uint32_t>(split.faces.size()));
+      split.hulls.push_back(c < charts.hulls.size() ? std::move(charts.hulls[c]) : std::vector<Vec2>{});
       continue;
     }
     std::vector<std::vector<std::uint32_t>> byPiece(pieces);
@@ -309,6 +336,7 @@ Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t paddi
       if (faces.empty()) continue;
       split.faces.insert(split.faces.end(), faces.begin(), faces.end());
       split.faceStart.push_back(static_cast<std::uint32_t>(split.faces.size()));
+      split.hulls.emplace_back();  // found when needed
     }
   }
   return withChartsOf(std::move(split), std::move(charts));

@@ -17,6 +17,10 @@ struct ChartShape {
   bool climbs = false;           // turned a little further so that its length climbs across the rows
 };
 
+// Finds each chart's convex hull where charts.hulls does not hold it yet,
+// for the functions below to share. `threads` share the work.
+void findHulls(Charts& charts, std::size_t threads);
+
 // `squareOnly`: the turn whose rectangle has the shortest longer side, for a
 // chart that fills the square alone; otherwise the rectangle of least area.
 // With `tiltDensity` (texels per model unit, an estimate), a chart many

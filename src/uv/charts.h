@@ -18,6 +18,7 @@ struct Charts {
   std::vector<std::uint32_t> faceStart;     // faces of each chart: CSR into faces
   std::vector<std::uint32_t> faces;
   std::vector<Triangle2> flat;              // per face: its corners laid flat in its chart
+  std::vector<std::vector<Vec2>> hulls;     // per chart once found (findHulls): the convex hull of its faces laid flat
 };
 
 // Grows the charts; `maxChartAngle` in degrees. Each chart is laid flat on

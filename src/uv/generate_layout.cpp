@@ -197,6 +197,7 @@ ChartSet makeCharts(const Faces& faces, Charts grown, double expectedDensity, co
   ChartSet set;
   set.threads = threadsFor(options.threads);
   set.charts = splitLongCharts(std::move(grown), expectedDensity, options.padding);
+  findHulls(set.charts, set.threads);
   const std::size_t count = set.charts.faceStart.size() - 1;
   set.shapes.resize(count);
   set.inRectangle.resize(count);
@@ -816,6 +817,7 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
   const Faces faces = collectFaces(meshes, threadsFor(options.threads));
   const double expectedDensity = expectedDensityOf(faces, options);
   Charts grown = growCharts(faces, options.maxChartAngle, progress);
+  findHulls(grown, threadsFor(options.threads));
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
   ChartSet set = makeCharts(faces, std::move(grown), expectedDensity, options);
   // Shaped before `set` is laid out (and maybe shaped again), to share its shapes.
