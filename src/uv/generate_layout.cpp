@@ -596,8 +596,12 @@ void keepDenser(const Faces& faces, ChartSet other, std::span<const SampledMesh>
 // make the estimate rough). The raised meshes' charts together take at most
 // kRaiseBudget more room (their rectangles with the padding: a long sliver
 // of little area takes much) than at one density, so that the others'
-// density falls by a tenth at most (1 / sqrt(1.25)).
-constexpr double kUnfairLoss = 0.2;
+// density falls by a tenth at most (1 / sqrt(1.25)). kUnfairLoss is under a
+// fifth because a mesh a little under it rises past the goal once the others
+// take more room (on the engine of assimp-testmodels one went from 0.17 to
+// 0.28); at 0.15 the two engines' worst meshes lose 0.27 and 0.28 instead of
+// 0.28 and 0.30, at 0.12 or 0.1 no less.
+constexpr double kUnfairLoss = 0.15;
 constexpr double kRaisedLossGoal = 0.1;
 constexpr double kRaiseBudget = 0.25;
 // A layout with raised meshes is kept when it brings the worst loss down by
