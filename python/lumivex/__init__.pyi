@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Callable, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import Callable, Literal, Optional, Sequence, Tuple, TypedDict, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -151,3 +151,67 @@ def sample_file(
 
 def read_samples(path: _Path) -> Samples:
     """Reads a samples file of any size."""
+
+class _GeneratedLayout(TypedDict):
+    xref: npt.NDArray[np.uint32]
+    """Per new vertex, the input vertex it copies (position, normal, everything)."""
+    triangles: npt.NDArray[np.uint32]
+    """(m, 3): the input triangles over the new vertices, in the input's order."""
+    uvs: npt.NDArray[np.float32]
+    """(k, 2): each new vertex's lightmap coordinates, within [0, 1]."""
+    chart_ids: npt.NDArray[np.uint32]
+    """Per triangle, its chart (0xFFFFFFFF for a triangle of no area, in no chart)."""
+    charts: int
+    texels_per_unit: float
+    covered_share: float
+    """The share of the square's texel corners inside some triangle."""
+    snapped_vertices: int
+    unsampled_triangles: int
+    unsampled_area_share: float
+    smallest_sampling_size: Optional[int]
+    """The smallest size at which every triangle holds a sample; None when none up to 16384 does."""
+
+class _LayoutCounts(TypedDict):
+    triangles: int
+    outside: int
+    zero_area: int
+    unsampled_triangles: int
+    unsampled_area_share: float
+    overlap: int
+    """Texels inside two or more triangles."""
+
+class _LayoutCheck(_LayoutCounts):
+    size: int
+    covered_texels: int
+    smallest_sampling_size: Optional[int]
+    meshes: list[_LayoutCounts]
+    """The same counts per mesh, in the order given."""
+
+def generate_lightmap_uvs(
+    positions: npt.ArrayLike,
+    triangles: npt.ArrayLike,
+    size: int = 512,
+    padding: int = 2,
+    normals: Optional[npt.ArrayLike] = None,
+    *,
+    texels_per_unit: float = 0.0,
+    max_chart_angle: float = 60.0,
+    threads: int = 0,
+    progress: Optional[Callable[[float], object]] = None,
+) -> _GeneratedLayout:
+    """Makes a lightmap layout for a mesh without one: positions (n, 3), triangles (m, 3), in a size x size
+    square with padding texels between charts and from the border. texels_per_unit 0 takes the largest
+    density that fits; another is kept or refused (ValueError). The GIL is released and Ctrl-C stops it."""
+
+def check_layout(
+    positions: Union[npt.ArrayLike, Sequence[npt.ArrayLike]],
+    triangles: Union[npt.ArrayLike, Sequence[npt.ArrayLike]],
+    uvs: Union[npt.ArrayLike, Sequence[npt.ArrayLike]],
+    size: int,
+) -> _LayoutCheck:
+    """Checks a lightmap layout at size exactly as the sampler sees it: one mesh as arrays (positions (n, 3),
+    triangles (m, 3), uvs (n, 2)) or several as lists of them."""
+
+def write_mesh(path: _Path, groups: Union[Sequence[dict], Sequence[Sequence[dict]]]) -> None:
+    """Writes a mesh file that the lumivex command reads (it samples the first group): a list of groups of
+    mesh dicts, or one list of mesh dicts for one group. Complete or not at all."""

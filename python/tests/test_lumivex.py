@@ -235,6 +235,45 @@ def test_version_and_docs():
     assert lumivex.sample.__doc__ and lumivex.Samples.positions.__doc__
 
 
+def test_the_type_stubs_declare_every_function_as_the_module_takes_it():
+    # Each function's parameters as the module states them (pybind11's signature lines), against the
+    # stub's: every public name declared, every overload with the same names, defaults and keyword-only marks.
+    import ast
+    import re
+    stub = ast.parse((Path(lumivex.__file__).parent / "__init__.pyi").read_text())
+    declared = {}
+    for node in stub.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            declared.setdefault(node.name, []).append(node)
+        elif isinstance(node, ast.AnnAssign):
+            declared[node.target.id] = []
+
+    def stub_parameters(node):
+        a = node.args
+        plain = [p.arg for p in a.args]
+        defaults = [None] * (len(plain) - len(a.defaults)) + [ast.literal_eval(d) for d in a.defaults]
+        keyword = [(p.arg, ast.literal_eval(d) if d else None) for p, d in zip(a.kwonlyargs, a.kw_defaults)]
+        return list(zip(plain, defaults)) + ([("*", None)] if keyword else []) + keyword
+
+    def module_parameters(line):
+        inside = re.match(r"\w+\((.*)\) ->", line).group(1)
+        parameters = []
+        for part in re.split(r", (?![^\[]*\])", inside):
+            name, _, default = part.partition(" = ")
+            parameters.append((name.split(":")[0], ast.literal_eval(default) if default else None))
+        return parameters
+
+    for name in lumivex.__all__:
+        assert name in declared, f"{name} is not in the type stubs"
+        function = getattr(lumivex, name)
+        if isinstance(function, type) or not callable(function):
+            continue
+        lines = function.__doc__.splitlines()
+        forms = [line.split(". ", 1)[1] for line in lines if re.match(rf"\d+\. {name}\(", line)] or [lines[0]]
+        stated = sorted(module_parameters(form) for form in forms)
+        assert sorted(stub_parameters(node) for node in declared[name]) == stated, name
+
+
 def tube(columns=24, rows=6):
     """A tube of quads without lightmap UVs."""
     angles = np.linspace(0, 2 * np.pi, columns, endpoint=False)
