@@ -20,18 +20,38 @@ py::array_t<T> arrayOf(const std::vector<T>& values, py::ssize_t columns = 0) {
   return array;
 }
 
-// Several meshes given as lists of arrays, or one mesh as arrays.
-std::vector<HeldMesh> heldMeshes(const py::object& positions, const py::object& triangles, const py::object& uvs) {
+bool isList(const py::object& o) { return py::isinstance<py::list>(o) || py::isinstance<py::tuple>(o); }
+
+// Positions of several meshes: a list of 2-D arrays (one mesh's positions
+// may be a list of rows).
+bool severalMeshes(const py::object& positions) {
+  if (!isList(positions) || py::len(positions) == 0) return false;
+  return py::module_::import("numpy").attr("ndim")(py::sequence(positions)[0]).cast<int>() == 2;
+}
+
+// Several meshes given as lists of arrays, or one mesh as arrays; `normals`
+// and `uvs` may be None (none given), `uvName` names the latter.
+std::vector<HeldMesh> heldMeshes(const py::object& positions, const py::object& triangles, const py::object& normals,
+                                 const py::object& uvs, const char* uvName) {
   std::vector<HeldMesh> held;
-  if (py::isinstance<py::list>(positions) || py::isinstance<py::tuple>(positions)) {
-    const py::sequence p = positions, t = triangles, u = uvs;
-    if (py::len(t) != py::len(p) || py::len(u) != py::len(p)) {
-      throw py::value_error("positions, triangles and uvs: lists of different lengths");
-    }
-    for (std::size_t m = 0; m < py::len(p); ++m) held.push_back(heldMesh(p[m], t[m], py::none(), u[m], "uvs"));
-  } else {
-    held.push_back(heldMesh(positions, triangles, py::none(), uvs, "uvs"));
+  if (!severalMeshes(positions)) {
+    held.push_back(heldMesh(positions, triangles, normals, uvs, uvName));
+    return held;
   }
+  const py::sequence p = positions;
+  const auto listOf = [&](const py::object& o, const char* name) {
+    if (o.is_none()) {  // None for every mesh
+      py::list nones;
+      for (std::size_t m = 0; m < py::len(p); ++m) nones.append(py::none());
+      return nones;
+    }
+    if (!isList(o) || py::len(o) != py::len(p)) {
+      throw py::value_error(std::string("positions is a list: ") + name + " must be a list of as many arrays");
+    }
+    return py::list(o);
+  };
+  const py::list t = listOf(triangles, "triangles"), n = listOf(normals, "normals"), u = listOf(uvs, uvName);
+  for (std::size_t m = 0; m < py::len(p); ++m) held.push_back(heldMesh(p[m], t[m], n[m], u[m], uvName));
   return held;
 }
 
@@ -49,7 +69,7 @@ py::dict countsDict(const lumivex::LayoutCounts& counts) {
 py::dict generate(const py::object& positions, const py::object& triangles, std::int64_t size, std::int64_t padding,
                   const py::object& normals, double texelsPerUnit, double maxChartAngle, std::int64_t threads,
                   std::optional<py::function> progress) {
-  const HeldMesh held = heldMesh(positions, triangles, normals, py::none(), "uvs");
+  const std::vector<HeldMesh> held = heldMeshes(positions, triangles, normals, py::none(), "uvs");
   if (threads < 0) throw py::value_error("threads: must be 0 or more");
   lumivex::LayoutOptions options;
   options.size = static_cast<std::int32_t>(std::clamp<std::int64_t>(size, -1, 1 << 20));
@@ -61,21 +81,36 @@ py::dict generate(const py::object& positions, const py::object& triangles, std:
   options.progress = bridge.progress();
   std::atomic<bool> cancel{false};
   options.cancel = &cancel;
-  const lumivex::MeshArrays arrays = held.arrays();
+  std::vector<lumivex::MeshArrays> arrays;
+  for (const HeldMesh& mesh : held) arrays.push_back(mesh.arrays());
   lumivex::GeneratedLayout layout;
   const lumivex::Result result =
-      runInterruptible([&] { return lumivex::generateLightmapUvs({&arrays, 1}, options, layout); }, cancel, &bridge);
+      runInterruptible([&] { return lumivex::generateLightmapUvs(arrays, options, layout); }, cancel, &bridge);
   if (result.status == lumivex::Status::DoesNotFit) {
     throw py::value_error(std::to_string(layout.charts) + " charts do not fit a lightmap of size " +
                           std::to_string(size) + " with padding " + std::to_string(padding));
   }
   if (!result) raise(result, FilePath{});
-  const lumivex::MeshLayout& mesh = layout.meshes.front();
+  const auto meshDict = [](const lumivex::MeshLayout& mesh) {
+    py::dict d;
+    d["xref"] = arrayOf(mesh.xref);
+    d["triangles"] = arrayOf(mesh.triangles, 3);
+    d["uvs"] = arrayOf(mesh.lightmapUvs, 2);
+    d["chart_ids"] = arrayOf(mesh.chartIds);
+    return d;
+  };
   py::dict out;
-  out["xref"] = arrayOf(mesh.xref);
-  out["triangles"] = arrayOf(mesh.triangles, 3);
-  out["uvs"] = arrayOf(mesh.lightmapUvs, 2);
-  out["chart_ids"] = arrayOf(mesh.chartIds);
+  if (severalMeshes(positions)) {
+    py::list meshes;
+    for (const lumivex::MeshLayout& mesh : layout.meshes) {
+      py::dict d = meshDict(mesh);
+      d["texels_per_unit"] = mesh.texelsPerUnit;
+      meshes.append(d);
+    }
+    out["meshes"] = meshes;
+  } else {
+    out = meshDict(layout.meshes.front());
+  }
   out["charts"] = layout.charts;
   out["texels_per_unit"] = layout.texelsPerUnit;
   out["covered_share"] = layout.coveredShare;
@@ -88,7 +123,7 @@ py::dict generate(const py::object& positions, const py::object& triangles, std:
 
 py::dict check(const py::object& positions, const py::object& triangles, const py::object& uvs, std::int64_t size) {
   checkSize(size);
-  const std::vector<HeldMesh> held = heldMeshes(positions, triangles, uvs);
+  const std::vector<HeldMesh> held = heldMeshes(positions, triangles, py::none(), uvs, "uvs");
   std::vector<lumivex::MeshArrays> arrays;
   for (const HeldMesh& mesh : held) arrays.push_back(mesh.arrays());
   std::atomic<bool> cancel{false};
@@ -134,7 +169,9 @@ void defineLayoutFunctions(py::module_& m) {
         "Makes a lightmap layout for a mesh without one: positions (n, 3) and triangles (m, 3). Returns a dict:\n"
         "xref (the input vertex each new vertex copies), triangles ((m, 3) over the new vertices), uvs ((k, 2)\n"
         "float32 in [0, 1]), chart_ids (per triangle), charts, texels_per_unit, covered_share, snapped_vertices,\n"
-        "unsampled_triangles, unsampled_area_share and smallest_sampling_size. texels_per_unit: 0 for the largest\n"
+        "unsampled_triangles, unsampled_area_share and smallest_sampling_size. Several meshes sharing one square:\n"
+        "lists of positions, triangles (and normals); the dict then holds meshes, per mesh xref, triangles, uvs,\n"
+        "chart_ids and its own texels_per_unit, with the figures for all. texels_per_unit: 0 for the largest\n"
         "density that fits, else that density (ValueError when the charts do not fit). The GIL is released and\n"
         "Ctrl-C stops it.");
   m.def("check_layout", &check, py::arg("positions"), py::arg("triangles"), py::arg("uvs"), py::arg("size"),

@@ -171,6 +171,24 @@ class _GeneratedLayout(TypedDict):
     smallest_sampling_size: Optional[int]
     """The smallest size at which every triangle holds a sample; None when none up to 16384 does."""
 
+class _MeshLayout(TypedDict):
+    xref: npt.NDArray[np.uint32]
+    triangles: npt.NDArray[np.uint32]
+    uvs: npt.NDArray[np.float32]
+    chart_ids: npt.NDArray[np.uint32]
+    texels_per_unit: float
+    """The mesh's own density: above the layout's for a finely divided mesh that would lose much otherwise."""
+
+class _GeneratedLayouts(TypedDict):
+    meshes: list[_MeshLayout]
+    charts: int
+    texels_per_unit: float
+    covered_share: float
+    snapped_vertices: int
+    unsampled_triangles: int
+    unsampled_area_share: float
+    smallest_sampling_size: Optional[int]
+
 class _LayoutCounts(TypedDict):
     triangles: int
     outside: int
@@ -187,6 +205,22 @@ class _LayoutCheck(_LayoutCounts):
     meshes: list[_LayoutCounts]
     """The same counts per mesh, in the order given."""
 
+@overload
+def generate_lightmap_uvs(
+    positions: list[npt.NDArray[np.floating]],
+    triangles: Sequence[npt.ArrayLike],
+    size: int = 512,
+    padding: int = 2,
+    normals: Optional[Sequence[npt.ArrayLike]] = None,
+    *,
+    texels_per_unit: float = 0.0,
+    max_chart_angle: float = 60.0,
+    threads: int = 0,
+    progress: Optional[Callable[[float], object]] = None,
+) -> _GeneratedLayouts:
+    """Lays out several meshes in one square: lists of positions (each (n, 3)), triangles and normals."""
+
+@overload
 def generate_lightmap_uvs(
     positions: npt.ArrayLike,
     triangles: npt.ArrayLike,

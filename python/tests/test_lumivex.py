@@ -270,8 +270,8 @@ def test_the_type_stubs_declare_every_function_as_the_module_takes_it():
             continue
         lines = function.__doc__.splitlines()
         forms = [line.split(". ", 1)[1] for line in lines if re.match(rf"\d+\. {name}\(", line)] or [lines[0]]
-        stated = sorted(module_parameters(form) for form in forms)
-        assert sorted(stub_parameters(node) for node in declared[name]) == stated, name
+        stated = {tuple(module_parameters(form)) for form in forms}
+        assert {tuple(stub_parameters(node)) for node in declared[name]} == stated, name
 
 
 def tube(columns=24, rows=6):
@@ -303,6 +303,24 @@ def test_a_generated_layout_checks_clean_and_samples_every_face(tmp_path):
         lumivex.generate_lightmap_uvs(positions, triangles, size=128, texels_per_unit=1000.0)
     with pytest.raises(ValueError, match="padding"):
         lumivex.generate_lightmap_uvs(positions, triangles, padding=65)
+
+
+def test_several_meshes_share_one_square():
+    positions, triangles = tube()
+    parts = [positions, positions * 0.5 + [3, 0, 0]]
+    layouts = lumivex.generate_lightmap_uvs(parts, [triangles, triangles], size=128)
+    meshes = layouts["meshes"]
+    laid = [part[mesh["xref"]] for part, mesh in zip(parts, meshes)]
+    report = lumivex.check_layout(laid, [m["triangles"] for m in meshes], [m["uvs"] for m in meshes], 128)
+    assert (report["overlap"], report["outside"], report["unsampled_triangles"]) == (0, 0, 0)
+    assert len(report["meshes"]) == 2 and report["covered_texels"] > 0
+    assert all(m["texels_per_unit"] == layouts["texels_per_unit"] for m in meshes)
+    # A list of one mesh is laid out as the mesh alone; one mesh's rows given as lists are one mesh.
+    one = lumivex.generate_lightmap_uvs([positions], [triangles], size=128)["meshes"][0]
+    alone = lumivex.generate_lightmap_uvs(positions.tolist(), triangles.tolist(), size=128)
+    assert np.array_equal(one["uvs"], alone["uvs"]) and np.array_equal(one["triangles"], alone["triangles"])
+    with pytest.raises(ValueError, match="as many"):
+        lumivex.generate_lightmap_uvs(parts, [triangles])
 
 
 def interrupted_after(seconds, call):
