@@ -86,9 +86,11 @@ std::vector<Vec2> convexHull(std::vector<Vec2> points) {
 // Twice a face's area as laid flat.
 double twiceFlatArea(const Triangle2& t) { return std::abs(cross2(t[0], t[1], t[2])); }
 
-// Whether some face of the chart is under a texel across but several texels
-// long: only such faces can miss every texel corner along a row.
-bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
+// The length of the shortest face of the chart that is under a texel across
+// but several texels long (only such faces can miss every texel corner along
+// a row), or infinity where there is none.
+double shortestLongThinFace(const Charts& charts, std::size_t chart, double density) {
+  double shortest = INFINITY;
   for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
     const Triangle2& t = charts.flat[charts.faces[i]];
     double longest = 0;
@@ -96,9 +98,13 @@ bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
       longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));
     }
     const double across = longest > 0 ? twiceFlatArea(t) / longest : 0;
-    if (across * density < 1.0 && longest * density >= 8.0) return true;
+    if (across * density < 1.0 && longest * density >= kLongThinTexels) shortest = std::min(shortest, longest);
   }
-  return false;
+  return shortest;
+}
+
+bool hasLongThinFaces(const Charts& charts, std::size_t chart, double density) {
+  return std::isfinite(shortestLongThinFace(charts, chart, density));
 }
 
 // The rectangle around the points turned by the angle of cosine c, sine s.
@@ -193,11 +199,14 @@ bool mayClimb(const Charts& charts, std::size_t chart, const ChartShape& smalles
 // every texel corner together; climbing, each sweeps across the corners'
 // offsets and holds about as many corners as texels of area. It costs about
 // two texels of height.
-ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, double tiltDensity) {
+ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly, double tiltDensity, bool thinFacesClimb) {
   const std::vector<Vec2> hull = hullOf(charts, chart);
   ChartShape best = smallestRectangle(hull, squareOnly, [&] { return rectangleAt(cornersOf(charts, facesOf(charts, chart)), 1, 0); });
-  if (hull.size() >= 3 && mayClimb(charts, chart, best, squareOnly, tiltDensity)) {
-    const double tilt = 2.0 / (std::max(best.width, best.height) * tiltDensity), c = std::cos(tilt), s = std::sin(tilt);
+  const double thinFace = thinFacesClimb && !squareOnly ? shortestLongThinFace(charts, chart, tiltDensity) : INFINITY;
+  if (hull.size() >= 3 && (std::isfinite(thinFace) || mayClimb(charts, chart, best, squareOnly, tiltDensity))) {
+    double tilt = 2.0 / (std::max(best.width, best.height) * tiltDensity);
+    if (std::isfinite(thinFace)) tilt = std::max(tilt, 1.0 / (thinFace * tiltDensity));
+    const double c = std::cos(tilt), s = std::sin(tilt);
     const double cosine = best.cosine * c - best.sine * s, sine = best.sine * c + best.cosine * s;
     best = rectangleAt(hull, cosine, sine);
     best.climbs = true;

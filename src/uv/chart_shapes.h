@@ -17,6 +17,12 @@ struct ChartShape {
   bool climbs = false;           // turned a little further so that its length climbs across the rows
 };
 
+// A face this many texels long or longer, under a texel across, counts as
+// long and thin: only such a face can miss every texel corner along a row,
+// and turned by at most 1 / 8 of a radian (7 degrees) it climbs a texel
+// along its length.
+inline constexpr double kLongThinTexels = 8.0;
+
 // Finds each chart's convex hull where charts.hulls does not hold it yet,
 // for the functions below to share. `threads` share the work.
 void findHulls(Charts& charts, std::size_t threads);
@@ -25,8 +31,11 @@ void findHulls(Charts& charts, std::size_t threads);
 // chart that fills the square alone; otherwise the rectangle of least area.
 // With `tiltDensity` (texels per model unit, an estimate), a chart many
 // texels long with faces under a texel across is turned a little further, so
-// that its length climbs two texels across the grid.
-ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false, double tiltDensity = 0);
+// that its length climbs two texels across the grid. With `thinFacesClimb`,
+// a chart of any length with such faces is turned at least so far that each
+// climbs a texel along its own length.
+ChartShape shapeOf(const Charts& charts, std::size_t chart, bool squareOnly = false, double tiltDensity = 0,
+                   bool thinFacesClimb = false);
 
 // Whether a chart whose smallest rectangle (turned or not to lie wide) is
 // `smallest` would be turned to climb at `density`: false means shapeOf
