@@ -68,8 +68,20 @@ py::dict countsDict(const lumivex::LayoutCounts& counts) {
 
 py::dict generate(const py::object& positions, const py::object& triangles, std::int64_t size, std::int64_t padding,
                   const py::object& normals, double texelsPerUnit, double maxChartAngle, std::int64_t threads,
-                  std::optional<py::function> progress) {
+                  std::optional<py::function> progress, const py::object& kept) {
   const std::vector<HeldMesh> held = heldMeshes(positions, triangles, normals, py::none(), "uvs");
+  // Meshes already laid out in the square: mesh dicts with their lightmap UVs.
+  HeldGroup keptGroup;
+  if (!kept.is_none()) {
+    if (!isList(kept)) throw py::value_error("kept: must be a list of mesh dicts");
+    try {
+      holdGroup(py::list(kept), keptGroup, true, true);
+    } catch (const py::value_error& error) {
+      throw py::value_error(std::string("kept: ") + error.what());
+    }
+  }
+  std::vector<lumivex::MeshArrays> keptArrays;
+  for (const lumivex::NamedMesh& mesh : keptGroup.named) keptArrays.push_back(mesh.arrays);
   if (threads < 0) throw py::value_error("threads: must be 0 or more");
   lumivex::LayoutOptions options;
   options.size = static_cast<std::int32_t>(std::clamp<std::int64_t>(size, -1, 1 << 20));
@@ -85,7 +97,7 @@ py::dict generate(const py::object& positions, const py::object& triangles, std:
   for (const HeldMesh& mesh : held) arrays.push_back(mesh.arrays());
   lumivex::GeneratedLayout layout;
   const lumivex::Result result =
-      runInterruptible([&] { return lumivex::generateLightmapUvs(arrays, options, layout); }, cancel, &bridge);
+      runInterruptible([&] { return lumivex::generateLightmapUvs(arrays, options, layout, keptArrays); }, cancel, &bridge);
   if (result.status == lumivex::Status::DoesNotFit) {
     throw py::value_error(std::to_string(layout.charts) + " charts do not fit a lightmap of size " +
                           std::to_string(size) + " with padding " + std::to_string(padding));
@@ -166,12 +178,15 @@ void defineLayoutFunctions(py::module_& m) {
   m.def("generate_lightmap_uvs", &generate, py::arg("positions"), py::arg("triangles"), py::arg("size") = 512,
         py::arg("padding") = 2, py::arg("normals") = py::none(), py::kw_only(), py::arg("texels_per_unit") = 0.0,
         py::arg("max_chart_angle") = 60.0, py::arg("threads") = 0, py::arg("progress") = py::none(),
+        py::arg("kept") = py::none(),
         "Makes a lightmap layout for a mesh without one: positions (n, 3) and triangles (m, 3). Returns a dict:\n"
         "xref (the input vertex each new vertex copies), triangles ((m, 3) over the new vertices), uvs ((k, 2)\n"
         "float32 in [0, 1]), chart_ids (per triangle), charts, texels_per_unit, covered_share, snapped_vertices,\n"
         "unsampled_triangles, unsampled_area_share and smallest_sampling_size. Several meshes sharing one square:\n"
         "lists of positions, triangles (and normals); the dict then holds meshes, per mesh xref, triangles, uvs,\n"
-        "chart_ids and its own texels_per_unit, with the figures for all. texels_per_unit: 0 for the largest\n"
+        "chart_ids and its own texels_per_unit, with the figures for all. kept: meshes already in the square (dicts\n"
+        "with positions, triangles and lightmap_uv, or as read_mesh gives them), whose texels stay clear.\n"
+        "texels_per_unit: 0 for the largest\n"
         "density that fits, else that density (ValueError when the charts do not fit). The GIL is released and\n"
         "Ctrl-C stops it.");
   m.def("check_layout", &check, py::arg("positions"), py::arg("triangles"), py::arg("uvs"), py::arg("size"),

@@ -55,7 +55,7 @@ inline HeldMesh heldMesh(const py::object& positions, const py::object& triangle
 using FloatArray = py::array_t<float, py::array::c_style>;
 
 inline HeldMesh meshToWrite(const py::dict& mesh, std::string& name, std::optional<FloatArray>& records,
-                            std::optional<FloatArray>& firstUvs, bool sampling = false) {
+                            std::optional<FloatArray>& firstUvs, bool sampling = false, bool normalsOptional = false) {
   name = mesh.contains("name") ? py::str(mesh["name"]).cast<std::string>() : std::string("mesh");
   HeldMesh held;
   if (sampling && mesh.contains("vertices") && mesh["vertices"].is_none() && !mesh.contains("positions")) {
@@ -77,9 +77,11 @@ inline HeldMesh meshToWrite(const py::dict& mesh, std::string& name, std::option
     return held;
   }
   for (const char* key : {"positions", "normals", "lightmap_uv"}) {
+    if (normalsOptional && std::string(key) == "normals") continue;
     if (!mesh.contains(key)) throw py::value_error(std::string("mesh: needs vertices, or ") + key);
   }
-  held = heldMesh(mesh["positions"], triangles, mesh["normals"], mesh["lightmap_uv"], "lightmap_uv");
+  const py::object normals = mesh.contains("normals") ? py::object(mesh["normals"]) : py::object(py::none());
+  held = heldMesh(mesh["positions"], triangles, normals, mesh["lightmap_uv"], "lightmap_uv");
   if (mesh.contains("uv") && !mesh["uv"].is_none()) {
     firstUvs = floatColumns(mesh["uv"], "uv", 2);
     if (firstUvs->shape(0) != held.positions.shape(0)) throw py::value_error("uv: must have as many rows as positions");
@@ -96,7 +98,8 @@ struct HeldGroup {
 };
 
 // A list of mesh dicts; a mesh that is refused is named by its position.
-inline void holdGroup(const py::list& list, HeldGroup& group, bool sampling = false) {
+// `normalsOptional`: meshes given by positions may leave out normals.
+inline void holdGroup(const py::list& list, HeldGroup& group, bool sampling = false, bool normalsOptional = false) {
   group.names.resize(list.size());
   group.records.resize(list.size());
   group.firstUvs.resize(list.size());
@@ -105,7 +108,8 @@ inline void holdGroup(const py::list& list, HeldGroup& group, bool sampling = fa
       throw py::value_error("meshes[" + std::to_string(m) + "]: not a dict of a mesh's arrays");
     }
     try {
-      group.held.push_back(meshToWrite(list[m], group.names[m], group.records[m], group.firstUvs[m], sampling));
+      group.held.push_back(
+          meshToWrite(list[m], group.names[m], group.records[m], group.firstUvs[m], sampling, normalsOptional));
     } catch (const py::value_error& error) {
       throw py::value_error(list.size() > 1 ? "meshes[" + std::to_string(m) + "]: " + error.what() : error.what());
     }

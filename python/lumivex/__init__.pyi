@@ -217,6 +217,7 @@ def generate_lightmap_uvs(
     max_chart_angle: float = 60.0,
     threads: int = 0,
     progress: Optional[Callable[[float], object]] = None,
+    kept: Optional[Sequence[dict]] = None,
 ) -> _GeneratedLayouts:
     """Lays out several meshes in one square: lists of positions (each (n, 3)), triangles and normals."""
 
@@ -232,10 +233,13 @@ def generate_lightmap_uvs(
     max_chart_angle: float = 60.0,
     threads: int = 0,
     progress: Optional[Callable[[float], object]] = None,
+    kept: Optional[Sequence[dict]] = None,
 ) -> _GeneratedLayout:
     """Makes a lightmap layout for a mesh without one: positions (n, 3), triangles (m, 3), in a size x size
     square with padding texels between charts and from the border. texels_per_unit 0 takes the largest
-    density that fits; another is kept or refused (ValueError). The GIL is released and Ctrl-C stops it."""
+    density that fits; another is kept or refused (ValueError). kept: meshes already laid out in the square
+    (dicts with positions, triangles and lightmap_uv, or as read_mesh gives them), whose texels the new
+    charts keep clear of. The GIL is released and Ctrl-C stops it."""
 
 def check_layout(
     positions: Union[npt.ArrayLike, Sequence[npt.ArrayLike]],

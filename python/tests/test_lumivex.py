@@ -321,6 +321,18 @@ def test_several_meshes_share_one_square():
     assert np.array_equal(one["uvs"], alone["uvs"]) and np.array_equal(one["triangles"], alone["triangles"])
     with pytest.raises(ValueError, match="as many"):
         lumivex.generate_lightmap_uvs(parts, [triangles])
+    # A second mesh laid out beside the first one kept: the two share the square with no texel shared,
+    # where laid out alone they would land on the same texels.
+    first = lumivex.generate_lightmap_uvs(positions, triangles, size=128)
+    first_laid = positions[first["xref"]]
+    kept = [{"positions": first_laid, "triangles": first["triangles"], "lightmap_uv": first["uvs"]}]
+    second = lumivex.generate_lightmap_uvs(parts[1], triangles, size=128, kept=kept)
+    both = lambda layout: lumivex.check_layout([first_laid, parts[1][layout["xref"]]],
+                                               [first["triangles"], layout["triangles"]],
+                                               [first["uvs"], layout["uvs"]], 128)
+    assert both(second)["overlap"] == 0 and both(lumivex.generate_lightmap_uvs(parts[1], triangles, size=128))["overlap"] > 0
+    with pytest.raises(ValueError, match="kept"):
+        lumivex.generate_lightmap_uvs(positions, triangles, kept=[{"positions": first_laid}])
 
 
 def interrupted_after(seconds, call):
