@@ -142,23 +142,33 @@ CellImage imageOf(std::int32_t width, std::vector<std::vector<Span>>& rows) {
   return image;
 }
 
+// Widens [x0, x1] by side a-b's extent in x within the slab row <= y <=
+// row + 1: its ends within the slab and where it crosses the slab's lines.
+void widenBySide(Vec2 a, Vec2 b, std::int32_t row, double& x0, double& x1) {
+  const double bottom = row, top = row + 1.0;
+  for (const Vec2& p : {a, b}) {
+    if (p.y >= bottom && p.y <= top) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+  }
+  for (const double line : {bottom, top}) {
+    if ((a.y - line) * (b.y - line) < 0) {
+      const double x = a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
+      x0 = std::min(x0, x), x1 = std::max(x1, x);
+    }
+  }
+}
+
+// The cells from x0 to x1; empty (first > last) when x0 > x1.
+Span cellsBetween(double x0, double x1) {
+  if (!(x0 <= x1)) return {1, 0};
+  return {static_cast<std::int32_t>(std::floor(x0)), static_cast<std::int32_t>(std::floor(x1))};
+}
+
 // The triangle's extent in x within the slab row <= y <= row + 1; empty
 // (first > last) when it does not reach the slab.
 Span extentInRow(const Triangle2& t, std::int32_t row) {
-  const double bottom = row, top = row + 1.0;
   double x0 = INFINITY, x1 = -INFINITY;
-  for (std::size_t k = 0; k < 3; ++k) {
-    const Vec2 a = t[k], b = t[(k + 1) % 3];
-    if (a.y >= bottom && a.y <= top) x0 = std::min(x0, a.x), x1 = std::max(x1, a.x);
-    for (const double line : {bottom, top}) {
-      if ((a.y - line) * (b.y - line) < 0) {
-        const double x = a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
-        x0 = std::min(x0, x), x1 = std::max(x1, x);
-      }
-    }
-  }
-  if (!(x0 <= x1)) return {1, 0};
-  return {static_cast<std::int32_t>(std::floor(x0)), static_cast<std::int32_t>(std::floor(x1))};
+  for (std::size_t k = 0; k < 3; ++k) widenBySide(t[k], t[(k + 1) % 3], row, x0, x1);
+  return cellsBetween(x0, x1);
 }
 
 }  // namespace
@@ -202,19 +212,9 @@ namespace {
 // Side a-b's extent in x within the slab row <= y <= row + 1, as
 // extentInRow finds that of the triangle whose side it is.
 Span sideExtentInRow(Vec2 a, Vec2 b, std::int32_t row) {
-  const double bottom = row, top = row + 1.0;
   double x0 = INFINITY, x1 = -INFINITY;
-  for (const Vec2& p : {a, b}) {
-    if (p.y >= bottom && p.y <= top) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
-  }
-  for (const double line : {bottom, top}) {
-    if ((a.y - line) * (b.y - line) < 0) {
-      const double x = a.x + (b.x - a.x) * (line - a.y) / (b.y - a.y);
-      x0 = std::min(x0, x), x1 = std::max(x1, x);
-    }
-  }
-  if (!(x0 <= x1)) return {1, 0};
-  return {static_cast<std::int32_t>(std::floor(x0)), static_cast<std::int32_t>(std::floor(x1))};
+  widenBySide(a, b, row, x0, x1);
+  return cellsBetween(x0, x1);
 }
 
 // Where side a-b crosses the line y = line, as extentInRow finds it.
