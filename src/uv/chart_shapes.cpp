@@ -86,19 +86,25 @@ std::vector<Vec2> convexHull(std::vector<Vec2> points) {
 // Twice a face's area as laid flat.
 double twiceFlatArea(const Triangle2& t) { return std::abs(cross2(t[0], t[1], t[2])); }
 
-// The length of the shortest face of the chart that is under a texel across
-// but several texels long (only such faces can miss every texel corner along
-// a row), or infinity where there is none.
+}  // namespace
+
+double longThinLength(const Triangle2& t, double density) {
+  double longest = 0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));
+  }
+  const double across = longest > 0 ? twiceFlatArea(t) / longest : 0;
+  return across * density < 1.0 && longest * density >= kLongThinTexels ? longest : INFINITY;
+}
+
+namespace {
+
+// The length of the shortest long thin face of the chart (see
+// longThinLength), or infinity where there is none.
 double shortestLongThinFace(const Charts& charts, std::size_t chart, double density) {
   double shortest = INFINITY;
   for (std::uint32_t i = charts.faceStart[chart]; i < charts.faceStart[chart + 1]; ++i) {
-    const Triangle2& t = charts.flat[charts.faces[i]];
-    double longest = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));
-    }
-    const double across = longest > 0 ? twiceFlatArea(t) / longest : 0;
-    if (across * density < 1.0 && longest * density >= kLongThinTexels) shortest = std::min(shortest, longest);
+    shortest = std::min(shortest, longThinLength(charts.flat[charts.faces[i]], density));
   }
   return shortest;
 }
@@ -181,7 +187,7 @@ void findHulls(Charts& charts, std::size_t threads) {
   const std::size_t count = charts.faceStart.size() - 1;
   charts.hulls.resize(count);
   forEachInParallel(count, threads, [&](std::size_t c) {
-    if (charts.hulls[c].empty()) charts.hulls[c] = convexHull(cornersOf(charts, facesOf(charts, c)));
+    if (charts.hulls[c].empty()) charts.hulls[c] = hullOf(charts, c);
   });
 }
 

@@ -23,6 +23,10 @@ struct ChartShape {
 // along its length.
 inline constexpr double kLongThinTexels = 8.0;
 
+// The longest side of face t when it is long and thin at `density` (texels
+// per unit of its coordinates), otherwise infinity.
+double longThinLength(const Triangle2& t, double density);
+
 // Finds each chart's convex hull where charts.hulls does not hold it yet,
 // for the functions below to share. `threads` share the work.
 void findHulls(Charts& charts, std::size_t threads);

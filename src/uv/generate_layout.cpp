@@ -69,10 +69,6 @@ struct ChartSet {
   // leaves) when its cells are made from them; empty when from its faces.
   std::vector<std::vector<std::uint32_t>> outline;
 
-  // Per chart (or empty for none), whether it is turned so that each of its
-  // long thin faces climbs a texel (see climbWhereThinFacesMiss).
-  std::vector<char> thinFacesClimb;
-
   // A chart's face corners in texels from its cell's origin, at density
   // `at`. A chart under two texels across is moved by less than a texel so
   // that the centre of its first (largest) face lies on a texel corner: the
@@ -156,11 +152,11 @@ std::vector<std::uint32_t> outlineOf(const Faces& faces, const Charts& charts, s
   return outline;
 }
 
-// Turns chart c to its rectangle, judging long thin faces at `tiltDensity`,
-// and lays its faces' corners in it.
-void shapeChart(ChartSet& set, std::size_t c, double tiltDensity) {
-  const bool climb = c < set.thinFacesClimb.size() && set.thinFacesClimb[c] != 0;
-  set.shapes[c] = shapeOf(set.charts, c, set.count() == 1, tiltDensity, climb);
+// Turns chart c to its rectangle, judging long thin faces at `tiltDensity`
+// (each made to climb a texel with `thinFacesClimb`, as shapeOf does), and
+// lays its faces' corners in it.
+void shapeChart(ChartSet& set, std::size_t c, double tiltDensity, bool thinFacesClimb = false) {
+  set.shapes[c] = shapeOf(set.charts, c, set.count() == 1, tiltDensity, thinFacesClimb);
   std::vector<Triangle2>& laid = set.inRectangle[c];
   laid.clear();
   for (std::uint32_t i = set.charts.faceStart[c]; i < set.charts.faceStart[c + 1]; ++i) {
@@ -780,25 +776,32 @@ std::vector<double> rebalancedRaises(const ChartSet& set, std::span<const std::s
   return raises;
 }
 
-// A layout with each chart at the largest raise among its faces' meshes,
-// snapped, and each mesh's loss in it (none when the charts do not fit).
-// `set` is left as tried: once laid out, only the layout is read.
-struct RaisedLayout {
+// A further layout of the charts as `set` now has them (searched from
+// `near`), snapped, and each mesh's loss in it (none when the charts do not
+// fit). `set` is left as tried: once laid out, only the layout is read.
+struct LaidAgain {
   Laid laid;
   std::vector<MeshLoss> losses;
 };
 
-RaisedLayout layOutRaised(const Faces& faces, ChartSet& set, std::span<const std::size_t> firstFace,
-                          const std::vector<double>& raises, std::span<const SampledMesh> kept,
-                          const LayoutOptions& options, const std::function<void(double)>& progress, double near) {
-  RaisedLayout raised;
-  set.scale = chartRaises(set, firstFace, raises);
+LaidAgain layOutAgain(const Faces& faces, ChartSet& set, std::span<const std::size_t> firstFace,
+                      std::span<const SampledMesh> kept, const LayoutOptions& options,
+                      const std::function<void(double)>& progress, double near) {
+  LaidAgain again;
   // Progress stays where it is (it does not go back), but a cancel still stops.
-  raised.laid = layOut(faces, set, kept, options, [&](double) { progress(0.9); }, near);
-  if (!(raised.laid.density > 0)) return raised;
-  snap(faces, set, options, raised.laid);
-  raised.losses = meshLosses(faces, set.charts, firstFace, raised.laid.points, options.size);
-  return raised;
+  again.laid = layOut(faces, set, kept, options, [&](double) { progress(0.9); }, near);
+  if (!(again.laid.density > 0)) return again;
+  snap(faces, set, options, again.laid);
+  again.losses = meshLosses(faces, set.charts, firstFace, again.laid.points, options.size);
+  return again;
+}
+
+// The layout with each chart at the largest raise among its faces' meshes.
+LaidAgain layOutRaised(const Faces& faces, ChartSet& set, std::span<const std::size_t> firstFace,
+                       const std::vector<double>& raises, std::span<const SampledMesh> kept,
+                       const LayoutOptions& options, const std::function<void(double)>& progress, double near) {
+  set.scale = chartRaises(set, firstFace, raises);
+  return layOutAgain(faces, set, firstFace, kept, options, progress, near);
 }
 
 // Lays the meshes out once more with the density of meshes that lose much
@@ -808,28 +811,28 @@ RaisedLayout layOutRaised(const Faces& faces, ChartSet& set, std::span<const std
 // first), the whole model loses no more, and the charts still cover
 // kFairCover of the square they covered at one density. Not at a density
 // the caller fixed. Returns each mesh's multiple of the density.
-std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<const SampledMesh> meshes,
+// `firstFace`: each mesh's first face, and the count of faces last.
+std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<const std::size_t> firstFace,
                                  std::span<const SampledMesh> kept, const LayoutOptions& options,
                                  const std::function<void(double)>& progress, Laid& laid) {
-  std::vector<double> none(meshes.size(), 1.0);
-  if (options.texelsPerUnit > 0 || meshes.size() < 2 || set.count() == 0) return none;
-  std::vector<std::size_t> firstFace(meshes.size() + 1, 0);
-  for (std::size_t m = 0; m < meshes.size(); ++m) firstFace[m + 1] = firstFace[m] + meshes[m].triangleCount;
+  const std::size_t meshCount = firstFace.size() - 1;
+  std::vector<double> none(meshCount, 1.0);
+  if (options.texelsPerUnit > 0 || meshCount < 2 || set.count() == 0) return none;
   const std::vector<MeshLoss> losses = meshLosses(faces, set.charts, firstFace, laid.points, options.size);
   if (wholeLoss(losses) > kWholeModelLoss) return none;
   const std::vector<double> raises = fairRaises(faces, set, firstFace, losses, laid.density, options.padding);
   if (raises.empty()) return none;
   // With the worst loss at most `worst`.
-  const auto keeps = [&](const RaisedLayout& raised, const std::vector<MeshLoss>& than, double worst) {
+  const auto keeps = [&](const LaidAgain& raised, const std::vector<MeshLoss>& than, double worst) {
     return !raised.losses.empty() && raised.laid.coveredShare >= kFairCover * laid.coveredShare &&
            worstLoss(raised.losses) <= worst && wholeLoss(raised.losses) <= wholeLoss(than);
   };
-  RaisedLayout first = layOutRaised(faces, set, firstFace, raises, kept, options, progress, laid.density);
+  LaidAgain first = layOutRaised(faces, set, firstFace, raises, kept, options, progress, laid.density);
   if (!keeps(first, losses, kFairGain * worstLoss(losses))) return none;
   if (worstLoss(first.losses) > kLossGoal) {
     const std::vector<double> rebalanced =
         rebalancedRaises(set, firstFace, first.losses, raises, laid.density, options.padding);
-    RaisedLayout second = layOutRaised(faces, set, firstFace, rebalanced, kept, options, progress, first.laid.density);
+    LaidAgain second = layOutRaised(faces, set, firstFace, rebalanced, kept, options, progress, first.laid.density);
     if (keeps(second, first.losses, worstLoss(first.losses)) && worstLoss(second.losses) < worstLoss(first.losses)) {
       laid = std::move(second.laid);
       return rebalanced;
@@ -857,12 +860,10 @@ constexpr double kClimbCover = 0.95;
 // though long, thin and of kMissedTexels or more.
 bool missedThinFace(const std::array<LightmapPoint, 3>& points, std::int32_t size) {
   if (coversTexelCorner(points, size)) return false;
-  std::array<Vec2, 3> p{};
-  for (std::size_t k = 0; k < 3; ++k) p[k] = {double{points[k].u} * size, double{points[k].v} * size};
-  double longest = 0;
-  for (std::size_t k = 0; k < 3; ++k) longest = std::max(longest, std::hypot(p[(k + 1) % 3].x - p[k].x, p[(k + 1) % 3].y - p[k].y));
-  const double twiceArea = std::abs(cross2(p[0], p[1], p[2]));
-  return twiceArea >= 2 * kMissedTexels && longest >= kLongThinTexels && twiceArea < longest;
+  Triangle2 texels{};
+  for (std::size_t k = 0; k < 3; ++k) texels[k] = {double{points[k].u} * size, double{points[k].v} * size};
+  return std::abs(cross2(texels[0], texels[1], texels[2])) >= 2 * kMissedTexels &&
+         std::isfinite(longThinLength(texels, 1.0));
 }
 
 void climbWhereThinFacesMiss(const Faces& faces, ChartSet& set, std::span<const std::size_t> firstFace,
@@ -877,19 +878,15 @@ void climbWhereThinFacesMiss(const Faces& faces, ChartSet& set, std::span<const 
     any = true;
   }
   if (!any) return;
-  // Left as tried whatever the outcome: once laid out, only `laid` is read.
-  set.thinFacesClimb = climb;
   forEachInParallel(set.count(), set.threads, [&](std::size_t c) {
-    if (climb[c] != 0) shapeChart(set, c, laid.density * set.scale[c]);
+    if (climb[c] != 0) shapeChart(set, c, laid.density * set.scale[c], true);
   });
-  Laid again = layOut(faces, set, kept, options, [&](double) { progress(0.9); }, laid.density);
-  if (!(again.density > 0)) return;
-  snap(faces, set, options, again);
+  LaidAgain again = layOutAgain(faces, set, firstFace, kept, options, progress, laid.density);
+  if (again.losses.empty()) return;
   const std::vector<MeshLoss> before = meshLosses(faces, set.charts, firstFace, laid.points, options.size);
-  const std::vector<MeshLoss> after = meshLosses(faces, set.charts, firstFace, again.points, options.size);
-  if (wholeLoss(after) < wholeLoss(before) && worstLoss(after) <= worstLoss(before) &&
-      again.coveredShare >= kClimbCover * laid.coveredShare) {
-    laid = std::move(again);
+  if (wholeLoss(again.losses) < wholeLoss(before) && worstLoss(again.losses) <= worstLoss(before) &&
+      again.laid.coveredShare >= kClimbCover * laid.coveredShare) {
+    laid = std::move(again.laid);
   }
 }
 
@@ -946,9 +943,9 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
   snap(faces, set, options, laid);
   layout.charts = set.count();
   if (!(laid.density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
-  const std::vector<double> meshRaise = layOutFairly(faces, set, meshes, kept, options, progress, laid);
   std::vector<std::size_t> firstFace(meshes.size() + 1, 0);
   for (std::size_t m = 0; m < meshes.size(); ++m) firstFace[m + 1] = firstFace[m] + meshes[m].triangleCount;
+  const std::vector<double> meshRaise = layOutFairly(faces, set, firstFace, kept, options, progress, laid);
   climbWhereThinFacesMiss(faces, set, firstFace, kept, options, progress, laid);
   layout.texelsPerUnit = set.count() == 0 ? 0.0 : laid.density;
   layout.coveredShare = laid.coveredShare;
