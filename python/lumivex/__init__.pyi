@@ -152,7 +152,7 @@ def sample_file(
 def read_samples(path: _Path) -> Samples:
     """Reads a samples file of any size."""
 
-class _GeneratedLayout(TypedDict):
+class _MeshArrays(TypedDict):
     xref: npt.NDArray[np.uint32]
     """Per new vertex, the input vertex it copies (position, normal, everything)."""
     triangles: npt.NDArray[np.uint32]
@@ -161,6 +161,8 @@ class _GeneratedLayout(TypedDict):
     """(k, 2): each new vertex's lightmap coordinates, within [0, 1]."""
     chart_ids: npt.NDArray[np.uint32]
     """Per triangle, its chart (0xFFFFFFFF for a triangle of no area, in no chart)."""
+
+class _LayoutFigures(TypedDict):
     charts: int
     texels_per_unit: float
     covered_share: float
@@ -171,23 +173,15 @@ class _GeneratedLayout(TypedDict):
     smallest_sampling_size: Optional[int]
     """The smallest size at which every triangle holds a sample; None when none up to 16384 does."""
 
-class _MeshLayout(TypedDict):
-    xref: npt.NDArray[np.uint32]
-    triangles: npt.NDArray[np.uint32]
-    uvs: npt.NDArray[np.float32]
-    chart_ids: npt.NDArray[np.uint32]
+class _GeneratedLayout(_MeshArrays, _LayoutFigures):
+    """One mesh's layout and the layout's figures."""
+
+class _MeshLayout(_MeshArrays):
     texels_per_unit: float
     """The mesh's own density: above the layout's for a finely divided mesh that would lose much otherwise."""
 
-class _GeneratedLayouts(TypedDict):
+class _GeneratedLayouts(_LayoutFigures):
     meshes: list[_MeshLayout]
-    charts: int
-    texels_per_unit: float
-    covered_share: float
-    snapped_vertices: int
-    unsampled_triangles: int
-    unsampled_area_share: float
-    smallest_sampling_size: Optional[int]
 
 class _LayoutCounts(TypedDict):
     triangles: int
