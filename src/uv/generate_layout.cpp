@@ -850,11 +850,17 @@ std::vector<double> layOutFairly(const Faces& faces, ChartSet& set, std::span<co
 // unsampled. The charts holding such a face with no texel corner and at
 // least kMissedTexels of area (smaller faces miss corners anyway) are turned
 // so that each of their long thin faces climbs a texel along its length, and
-// the layout is made once more: kept when the whole model loses less, no
-// mesh loses more than the worst did, and the charts cover kClimbCover of the
-// square they covered (turned charts take more room).
+// the layout is made once more: kept when the whole model loses less, the
+// worst mesh no more than kClimbWorstRise allows, and the charts cover
+// kClimbCover of the square they covered (turned charts take more room).
 constexpr double kMissedTexels = 0.5;
 constexpr double kClimbCover = 0.95;
+// The worst mesh may lose up to a tenth more (of what it lost) in the
+// turned layout, never past kLossGoal: a large fall of the whole loss can
+// come with a small rise of the worst (on the engine of assimp-testmodels,
+// with its tubes' charts rolled out whole, 2.09 % of the surface lost
+// became 1.66 % while the worst mesh went from 0.209 to 0.211).
+constexpr double kClimbWorstRise = 1.1;
 
 // Whether the face at these points (in texels) misses every texel corner
 // though long, thin and of kMissedTexels or more.
@@ -884,7 +890,8 @@ void climbWhereThinFacesMiss(const Faces& faces, ChartSet& set, std::span<const 
   LaidAgain again = layOutAgain(faces, set, firstFace, kept, options, progress, laid.density);
   if (again.losses.empty()) return;
   const std::vector<MeshLoss> before = meshLosses(faces, set.charts, firstFace, laid.points, options.size);
-  if (wholeLoss(again.losses) < wholeLoss(before) && worstLoss(again.losses) <= worstLoss(before) &&
+  const double worstAllowed = std::max(worstLoss(before), std::min(kLossGoal, kClimbWorstRise * worstLoss(before)));
+  if (wholeLoss(again.losses) < wholeLoss(before) && worstLoss(again.losses) <= worstAllowed &&
       again.laid.coveredShare >= kClimbCover * laid.coveredShare) {
     laid = std::move(again.laid);
   }
