@@ -11,13 +11,17 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include <lumivex/layout.h>
 
 #include <random>
 
 #include "sampling/rasteriser.h"
+#include "sampling/mesh_arrays.h"
 #include "support/plain_layout_count.h"
+#include "uv/charts.h"
+#include "uv/faces.h"
 #include "uv/packing.h"
 
 namespace lumivex {
@@ -355,6 +359,64 @@ INSTANTIATE_TEST_SUITE_P(
                       GenerationCase{"FinerHeightField", [] { return heightField(2, 16); }, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A tube or a cone rolls out along its edges into one chart (but for the
+// column of faces at its seam), each face keeping its shape: every side of
+// the chart at one density, within the 2 % a face may stretch each way. Laid
+// flat on a plane instead, a chart takes at most a third of the tube, and
+// its faces at the side shrink to half their width.
+TEST(GeneratedLayouts, TubesAndConesRollOutWholeKeepingTheirSides) {
+  const std::pair<const char*, std::function<TestMesh()>> cases[] = {
+      {"tube", cylinder},
+      {"cone", [] {
+         return grid(24, 6, true, [](double s, double t) {
+           const double radius = 1 - 0.6 * t;
+           return std::array<double, 3>{radius * std::cos(2 * kPi * s), radius * std::sin(2 * kPi * s), 2 * t};
+         });
+       }},
+  };
+  for (const auto& [label, make] : cases) {
+    SCOPED_TRACE(label);
+    TestMesh mesh = make();
+    GeneratedLayout result;
+    ASSERT_TRUE(layOut({&mesh}, LayoutOptions{}, result));
+    const std::vector<std::uint32_t>& chartOf = result.meshes[0].chartIds;
+    std::map<std::uint32_t, std::size_t> facesIn;
+    for (const std::uint32_t c : chartOf) ++facesIn[c];
+    const auto largest = std::max_element(facesIn.begin(), facesIn.end(),
+                                          [](const auto& a, const auto& b) { return a.second < b.second; });
+    EXPECT_GE(largest->second, chartOf.size() * 3 / 4) << result.charts << " charts";
+    double least = INFINITY, most = 0;  // texels per unit along each side
+    for (std::size_t f = 0; f < chartOf.size(); ++f) {
+      if (chartOf[f] != largest->first) continue;
+      for (std::size_t k = 0; k < 3; ++k) {
+        const Vertex& a = mesh.vertices[mesh.triangles[3 * f + k]];
+        const Vertex& b = mesh.vertices[mesh.triangles[3 * f + (k + 1) % 3]];
+        const double texels = 512.0 * std::hypot(b.lightmapU - a.lightmapU, b.lightmapV - a.lightmapV);
+        const double units = std::hypot(b.position.x - a.position.x, b.position.y - a.position.y, b.position.z - a.position.z);
+        least = std::min(least, texels / units), most = std::max(most, texels / units);
+      }
+    }
+    EXPECT_LE(most / least, 1.045);
+  }
+}
+
+// At a density the caller fixes, a tube rolled out whole (6.3 units round,
+// 132 texels at 21 per unit) is longer than the square leaves (124): laid
+// flat in three charts it fits, and the layout says so instead of refusing.
+TEST(GeneratedLayouts, AFixedDensityAtWhichARolledOutTubeIsTooLongStillFits) {
+  TestMesh mesh = cylinder();
+  LayoutOptions options;
+  options.size = 128;
+  options.texelsPerUnit = 21;
+  GeneratedLayout result;
+  ASSERT_TRUE(layOut({&mesh}, options, result));
+  EXPECT_EQ(result.texelsPerUnit, 21);
+  EXPECT_GE(result.charts, 3u);
+  const LayoutReport report = checked({&mesh}, options.size);
+  EXPECT_EQ(report.total.overlappedTexels, 0u);
+  EXPECT_EQ(report.total.outside, 0u);
+}
+
 // Faces under a texel across, of uneven shapes: snapping moves vertices up
 // to a texel and a half, the layout stays sound (nothing overlaps, the
 // padding holds, the plain count and the sampler agree), and little of the
@@ -621,6 +683,72 @@ TEST(GeneratedLayouts, ACancelAtAnyPointIsReportedAsCancelled) {
 // empty 16-cell square and over a low block that leaves a two-cell gap at
 // its end: the lowest place takes the upright turn (on a tie, the fewer
 // turns), the lowest top lies it down, over the block if need be.
+// The charts as grown, laid flat on planes only and rolled out where that
+// gives fewer: every face of area in exactly one chart, turned counter-
+// clockwise, no two faces of a chart overlapping, and each position of a
+// chart at one point of it (so that the chart's vertices are shared, not
+// torn). Rolled out, a surface takes no more charts than laid flat, a tube
+// or a cone fewer, and a sphere (curved everywhere) the same.
+TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
+  const auto bentTube = [] {  // half a torus
+    return grid(24, 12, true, [](double s, double t) {
+      const double ring = 2 + 0.5 * std::cos(2 * kPi * s);
+      return std::array<double, 3>{ring * std::cos(kPi * t), ring * std::sin(kPi * t), 0.5 * std::sin(2 * kPi * s)};
+    });
+  };
+  const auto cone = [] {
+    return grid(24, 6, true, [](double s, double t) {
+      return std::array<double, 3>{(1 - 0.6 * t) * std::cos(2 * kPi * s), (1 - 0.6 * t) * std::sin(2 * kPi * s), 2 * t};
+    });
+  };
+  enum class Rolled { Fewer, Same, NoMore };
+  const std::tuple<const char*, std::function<TestMesh()>, Rolled> cases[] = {
+      {"tube", cylinder, Rolled::Fewer}, {"cone", cone, Rolled::Fewer}, {"sphere", sphere, Rolled::Same},
+      {"bent tube", bentTube, Rolled::NoMore}, {"height field", [] { return heightField(3, 16); }, Rolled::NoMore},
+      {"cube", cube, Rolled::Same}, {"degenerate faces", withDegenerateFaces, Rolled::NoMore}};
+  for (const auto& [label, make, rolled] : cases) {
+    SCOPED_TRACE(label);
+    const TestMesh mesh = make();
+    const MeshArrays arrays = mesh.arrays();
+    std::vector<SampledMesh> sampled;
+    ASSERT_TRUE(describeMeshes({&arrays, 1}, sampled, {false, false}));
+    const uv::Faces faces = uv::collectFaces(sampled, 1);
+    std::size_t counts[2] = {};
+    std::vector<std::int32_t> chartsOf[2];
+    for (const bool unfold : {false, true}) {
+      // 32 texels per unit: every surface here is thousands of texels, far above
+      // the least rolled out, and none of its faces is long and thin.
+      const uv::Charts charts = uv::growCharts(faces, 60, {32.0, unfold}, nullptr);
+      counts[unfold] = charts.faceStart.size() - 1;
+      chartsOf[unfold] = charts.chartOf;
+      std::vector<int> seen(faces.corners.size(), 0);
+      for (std::size_t c = 0; c + 1 < charts.faceStart.size(); ++c) {
+        std::map<std::uint32_t, std::pair<double, double>> pointOf;
+        for (std::uint32_t i = charts.faceStart[c]; i < charts.faceStart[c + 1]; ++i) {
+          const std::uint32_t f = charts.faces[i];
+          ++seen[f];
+          const uv::Triangle2& t = charts.flat[f];
+          EXPECT_GT(uv::cross2(t[0], t[1], t[2]), 0.0) << "face " << f;
+          for (std::size_t k = 0; k < 3; ++k) {
+            const auto [at, added] = pointOf.try_emplace(faces.corners[f][k], t[k].x, t[k].y);
+            EXPECT_TRUE(added || (at->second.first == t[k].x && at->second.second == t[k].y)) << "face " << f;
+          }
+          for (std::uint32_t j = charts.faceStart[c]; j < i; ++j) {
+            EXPECT_FALSE(uv::interiorsOverlap(t, charts.flat[charts.faces[j]], 1e-9)) << f << " and " << charts.faces[j];
+          }
+        }
+      }
+      for (std::size_t f = 0; f < seen.size(); ++f) EXPECT_EQ(seen[f], faces.areas[f] > 0 ? 1 : 0) << "face " << f;
+    }
+    if (rolled == Rolled::Fewer) {
+      EXPECT_LT(counts[1], counts[0]);
+    } else if (rolled == Rolled::Same) {
+      EXPECT_EQ(chartsOf[1], chartsOf[0]);
+    }
+    EXPECT_LE(counts[1], counts[0]);
+  }
+}
+
 TEST(Packing, EachPlaceRuleTakesThePlaceItNames) {
   std::vector<uv::CellImage> images(2);
   images[0] = uv::cellsOf({{uv::Vec2{0, 0}, uv::Vec2{1.5, 0}, uv::Vec2{1.5, 5.5}}, {uv::Vec2{0, 0}, uv::Vec2{1.5, 5.5}, uv::Vec2{0, 5.5}}});

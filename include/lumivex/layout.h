@@ -31,8 +31,9 @@ struct LayoutOptions {
   // density for every mesh, and DoesNotFit when the charts do not fit at it.
   double texelsPerUnit = 0;
   // A face joins a chart while its normal lies within this many degrees of
-  // the normal of the chart's first face; 1 to 90. Smaller angles give
-  // flatter charts and more of them.
+  // the normal of the chart's first face, or, where a chart rolls out along
+  // its faces' edges (a tube, laid flat whole), of the neighbour it joins
+  // across; 1 to 90. Smaller angles give flatter charts and more of them.
   double maxChartAngle = 60;
   // Threads at most; 0: as many as the process may run on.
   std::size_t threads = 0;

@@ -65,6 +65,11 @@ void dropInnerPoints(std::vector<Vec2>& points) {
   });
 }
 
+// Twice a face's area as laid flat.
+double twiceFlatArea(const Triangle2& t) { return std::abs(cross2(t[0], t[1], t[2])); }
+
+}  // namespace
+
 std::vector<Vec2> convexHull(std::vector<Vec2> points) {
   dropInnerPoints(points);
   std::sort(points.begin(), points.end(), [](Vec2 a, Vec2 b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
@@ -83,10 +88,14 @@ std::vector<Vec2> convexHull(std::vector<Vec2> points) {
   return hull;
 }
 
-// Twice a face's area as laid flat.
-double twiceFlatArea(const Triangle2& t) { return std::abs(cross2(t[0], t[1], t[2])); }
-
-}  // namespace
+double doubledArea(const std::vector<Vec2>& polygon) {
+  double area = 0;
+  for (std::size_t i = 0; i < polygon.size(); ++i) {
+    const Vec2 a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+    area += a.x * b.y - a.y * b.x;
+  }
+  return area;
+}
 
 double longThinLength(const Triangle2& t, double density) {
   double longest = 0;
@@ -228,16 +237,6 @@ Vec2 inRectangle(const ChartShape& shape, Vec2 p) {
 }
 
 namespace {
-
-// Twice the area of a convex polygon whose corners run counter-clockwise.
-double doubledArea(const std::vector<Vec2>& polygon) {
-  double area = 0;
-  for (std::size_t i = 0; i < polygon.size(); ++i) {
-    const Vec2 a = polygon[i], b = polygon[(i + 1) % polygon.size()];
-    area += a.x * b.y - a.y * b.x;
-  }
-  return area;
-}
 
 // The faces split in two across the length of their smallest rectangle, at
 // half their area (each half keeping the faces' order).

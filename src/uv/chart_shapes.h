@@ -4,6 +4,7 @@
 // longer than wide cut across their length.
 
 #include <cstdint>
+#include <vector>
 
 #include "uv/charts.h"
 
@@ -16,6 +17,11 @@ struct ChartShape {
   bool swapped = false;          // turned a further quarter so that width >= height
   bool climbs = false;           // turned a little further so that its length climbs across the rows
 };
+
+// The convex hull of the points, counter-clockwise, and twice the area of
+// such a polygon.
+std::vector<Vec2> convexHull(std::vector<Vec2> points);
+double doubledArea(const std::vector<Vec2>& polygon);
 
 // A face this many texels long or longer, under a texel across, counts as
 // long and thin: only such a face can miss every texel corner along a row,

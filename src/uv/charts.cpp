@@ -1,10 +1,12 @@
 #include "uv/charts.h"
 
 #include "math/orientation.h"
+#include "uv/chart_shapes.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <queue>
 #include <unordered_map>
 
 namespace lumivex::uv {
@@ -298,11 +300,55 @@ bool OutlineTest::isSimple() const {
   return true;
 }
 
+// A chart may instead be rolled out along its faces' edges, each face
+// turned about the edge it shares with the chart: a tube then lies flat
+// whole, with no face shrunk, where a cone of normals takes a third of it.
+// A face joins while its sides keep their lengths within kUnfoldStretch:
+// 2 % changes a face's area by 4 % at most, far below what laying a face
+// flat at the cone's edge costs (half of it at 60 degrees), and lets a
+// finely divided surface of little curvature roll out too (at 0.2 % the
+// models of assimp-testmodels cover 0.001 less of the square on average).
+constexpr double kUnfoldStretch = 0.02;
+// Rolled out, a chart wins where it takes more of the surface than the cone
+// from the same seed and fills at least kUnfoldedFill of its convex hull
+// (or as much as the cone's chart does): a strip wound around a bent tube
+// takes much surface but leaves most of its hull empty, and is cut into
+// many pieces later (without this rule, and with no bound on curvature
+// below, the models of assimp-testmodels covered 0.656 of the square on
+// average instead of 0.693, with 42.6 triangles per chart instead of 53.2).
+constexpr double kUnfoldedFill = 0.8;
+// Only charts of kUnfoldFromTexels or more at the expected density are
+// rolled out. A small mesh rolled out whole is one chart of a few texels
+// whose thin faces all lie along the rows: on the engines of
+// assimp-testmodels, small pins lost up to 0.68 of their surface with
+// charts rolled out from 64 texels, 0.21 from 256 (as laid flat on planes).
+constexpr double kUnfoldFromTexels = 256;
+// A chart rolled out closes the fans of at most kUnfoldCurvature radians of
+// curvature (the angles by which its inner vertices' corners fall short of
+// a full turn), and stops where it would close more: a tube or a cone has
+// none, and a sphere or a saddle keeps its faces' shapes better laid flat
+// on a plane than rolled out. On a sphere, 0.1 is a cap of a tenth of its
+// radius squared (0.3 gave the same figures on assimp-testmodels). Without
+// the bound, rolling out a finely divided sphere spreads a web of cracks
+// over most of it before it is refused (the 1 M sphere took 9 s, not 2.5).
+constexpr double kUnfoldCurvature = 0.1;
+
 // Grows the charts one by one, each from its seed face outwards.
 class ChartGrower {
  public:
-  ChartGrower(const Faces& faces, double minimumCosine, Charts& charts)
-      : faces_(faces), minimumCosine_(minimumCosine), charts_(charts), outline_(faces) {}
+  ChartGrower(const Faces& faces, double minimumCosine, const UnfoldLimits& unfold, Charts& charts)
+      : faces_(faces), minimumCosine_(minimumCosine), expectedDensity_(unfold.expectedDensity),
+        smallestUnfolded_(unfold.unfold && unfold.expectedDensity > 0
+                              ? kUnfoldFromTexels / (unfold.expectedDensity * unfold.expectedDensity)
+                              : INFINITY),
+        charts_(charts), outline_(faces),
+        placedAt_(faces.positions.size()), placedIn_(faces.positions.size(), 0),
+        blockedIn_(faces.positions.size(), 0), joinedIn_(faces.positions.size(), 0),
+        joinedFaces_(faces.positions.size(), 0) {
+    if (smallestUnfolded_ != INFINITY) findFacesAround();
+  }
+
+  std::vector<char> rolledOut;  // per chart grown: rolled out rather than laid flat on a plane
 
   // Grows a new chart from `seed`; returns how many faces it took.
   std::size_t grow(std::uint32_t seed) {
@@ -326,6 +372,7 @@ class ChartGrower {
       growFrom(seed, &flat);
     }
     if (length(normalSum_) > 0) relayOnMeanPlane(scaled(normalSum_, 1.0 / length(normalSum_)), longest);
+    rolledOut.push_back(keepUnfoldedWhereLarger(seed, longest) ? 1 : 0);
     charts_.faceStart.push_back(static_cast<std::uint32_t>(charts_.faces.size()));
     return charts_.faces.size() - first_;
   }
@@ -366,6 +413,248 @@ class ChartGrower {
     }
   }
 
+  // The surface of the chart being grown, and the share of its hull it fills.
+  double areaSince(std::uint32_t first) const {
+    double area = 0;
+    for (std::size_t i = first; i < charts_.faces.size(); ++i) area += faces_.areas[charts_.faces[i]];
+    return area;
+  }
+
+  double fillSince(std::uint32_t first) const {
+    std::vector<Triangle2> flats;
+    for (std::size_t i = first; i < charts_.faces.size(); ++i) flats.push_back(charts_.flat[charts_.faces[i]]);
+    return fillOf(flats);
+  }
+
+  // Whether no face of the chart being grown is long and thin at the
+  // expected density: rolled out, such faces lie side by side along the
+  // rows, where many miss every texel corner.
+  bool noLongThinFaces() const {
+    for (std::size_t i = first_; i < charts_.faces.size(); ++i) {
+      if (longThinLength(charts_.flat[charts_.faces[i]], expectedDensity_) < INFINITY) return false;
+    }
+    return true;
+  }
+
+  // The share of their convex hull that the faces fill.
+  static double fillOf(const std::vector<Triangle2>& flats) {
+    std::vector<Vec2> corners;
+    double area = 0;
+    for (const Triangle2& t : flats) {
+      area += cross2(t[0], t[1], t[2]);
+      corners.insert(corners.end(), t.begin(), t.end());
+    }
+    const double hullArea = doubledArea(convexHull(std::move(corners)));
+    return hullArea > 0 ? area / hullArea : 1.0;
+  }
+
+  void dropChart() {
+    for (std::size_t i = first_; i < charts_.faces.size(); ++i) charts_.chartOf[charts_.faces[i]] = -1;
+    charts_.faces.resize(first_);
+  }
+
+  // The chart grown from the same seed by rolling it out instead, where
+  // that takes more of the surface, fills its hull well enough and has no
+  // long thin face.
+  bool keepUnfoldedWhereLarger(std::uint32_t seed, double cellSize) {
+    if (smallestUnfolded_ == INFINITY) return false;
+    const double projectedArea = areaSince(first_);
+    const std::vector<std::uint32_t> projected(charts_.faces.begin() + first_, charts_.faces.end());
+    std::vector<Triangle2> projectedFlat;
+    projectedFlat.reserve(projected.size());
+    for (const std::uint32_t f : projected) projectedFlat.push_back(charts_.flat[f]);
+    dropChart();
+    unfoldFrom(seed, nullptr);
+    // Tested for overlaps (and grown again) only where it could win: no
+    // larger untested, it is no larger tested (on a sphere, never).
+    if (areaSince(first_) > projectedArea &&
+        !outline_.clears(charts_, first_, chart_, [&](std::size_t i) { return charts_.flat[charts_.faces[first_ + i]]; })) {
+      dropChart();
+      FlatChart flat(cellSize);
+      unfoldFrom(seed, &flat);
+    }
+    const double unfoldedArea = areaSince(first_);
+    if (unfoldedArea > projectedArea && unfoldedArea >= smallestUnfolded_ && noLongThinFaces() &&
+        fillSince(first_) >= std::min(kUnfoldedFill, fillOf(projectedFlat))) {
+      return true;
+    }
+    dropChart();
+    for (std::size_t i = 0; i < projected.size(); ++i) {
+      charts_.chartOf[projected[i]] = chart_;
+      charts_.flat[projected[i]] = projectedFlat[i];
+      charts_.faces.push_back(projected[i]);
+    }
+    return false;
+  }
+
+  // Nearest first from the seed: a neighbour across an edge whose faces'
+  // normals lie within the chart angle joins, turned about that edge into
+  // the chart's plane, while its corners placed before keep its sides within
+  // kUnfoldStretch of their lengths, it turns the chart's way, and (when
+  // `flat` is given) it overlaps none of the chart's faces.
+  void unfoldFrom(std::uint32_t seed, FlatChart* flat) {
+    ++placedStamp_;
+    const auto join = [&](std::uint32_t f, const Triangle2& t) {
+      charts_.chartOf[f] = chart_;
+      charts_.flat[f] = t;
+      charts_.faces.push_back(f);
+      if (flat != nullptr) flat->add(t);
+      curvatureInside_ += curvatureClosedBy(f);  // counted before f joins
+      for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t p = faces_.corners[f][k];
+        if (placedIn_[p] != placedStamp_) placedIn_[p] = placedStamp_, placedAt_[p] = t[k];
+        if (joinedIn_[p] != placedStamp_) joinedIn_[p] = placedStamp_, joinedFaces_[p] = 0;
+        ++joinedFaces_[p];
+      }
+    };
+    curvatureInside_ = 0;
+    const Triangle2 seedFlat = laidFlat(seed);
+    join(seed, seedFlat);
+    const Vec2 centre = centreOf(seedFlat);
+    // Nearest faces first (by their centres laid flat), so that a chart
+    // rolled around a tube meets itself along a straight seam.
+    using Candidate = std::pair<double, std::uint32_t>;
+    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> nearest;
+    const auto offerNeighbours = [&](std::uint32_t f) {
+      for (std::uint32_t i = faces_.neighbourStart[f]; i < faces_.neighbourStart[f + 1]; ++i) {
+        const std::uint32_t g = faces_.neighbours[i];
+        if (charts_.chartOf[g] >= 0 || faces_.areas[g] <= 0.0 || dot(faces_.normals[g], faces_.normals[f]) < minimumCosine_ ||
+            touchesBlocked(g)) {
+          continue;
+        }
+        Triangle2 t{};
+        if (!unfolded(g, t)) continue;
+        const Vec2 c = centreOf(t);
+        nearest.push({std::hypot(c.x - centre.x, c.y - centre.y), g});
+      }
+    };
+    offerNeighbours(seed);
+    while (!nearest.empty()) {
+      const std::uint32_t g = nearest.top().second;
+      nearest.pop();
+      if (charts_.chartOf[g] >= 0 || touchesBlocked(g)) continue;
+      Triangle2 t{};
+      if (!unfolded(g, t)) continue;
+      // Curved beyond the bound: the chart stops as it is (nearest first, a
+      // disc about its seed); grown on around the fans it may not close, it
+      // would spread as a web of cracks over a whole sphere.
+      if (curvatureInside_ + curvatureClosedBy(g) > kUnfoldCurvature) break;
+      if (!(cross2(t[0], t[1], t[2]) > 0.0) || !keepsShape(g, t)) {
+        // The face would stretch or fold: the chart stops at its corners,
+        // rather than growing around them.
+        for (const std::uint32_t p : faces_.corners[g]) blockedIn_[p] = placedStamp_;
+        continue;
+      }
+      if (flat != nullptr && flat->overlaps(t)) continue;
+      join(g, t);
+      offerNeighbours(g);
+    }
+  }
+
+  // Per position, its faces of area (CSR); their curvature there is found
+  // when first needed (curvatureAt).
+  void findFacesAround() {
+    aroundStart_.assign(faces_.positions.size() + 1, 0);
+    for (std::uint32_t f = 0; f < faces_.corners.size(); ++f) {
+      if (faces_.areas[f] > 0.0) {
+        for (const std::uint32_t p : faces_.corners[f]) ++aroundStart_[p + 1];
+      }
+    }
+    for (std::size_t p = 0; p < faces_.positions.size(); ++p) aroundStart_[p + 1] += aroundStart_[p];
+    around_.resize(aroundStart_.back());
+    std::vector<std::uint32_t> next(aroundStart_.begin(), aroundStart_.end() - 1);
+    for (std::uint32_t f = 0; f < faces_.corners.size(); ++f) {
+      if (faces_.areas[f] > 0.0) {
+        for (const std::uint32_t p : faces_.corners[f]) around_[next[p]++] = f;
+      }
+    }
+    curvature_.assign(faces_.positions.size(), NAN);
+  }
+
+  // How far the angles of the corners at position p fall short of a full
+  // turn, where its faces close a fan around it (each side from p shared by
+  // exactly two of them); 0 at an open or crowded fan. The surface's
+  // curvature there: none on a tube or a cone.
+  double curvatureAt(std::uint32_t p) {
+    if (!std::isnan(curvature_[p])) return curvature_[p];
+    double turn = 2 * 3.14159265358979323846;
+    ends_.clear();
+    for (std::uint32_t i = aroundStart_[p]; i < aroundStart_[p + 1]; ++i) {
+      const auto& corners = faces_.corners[around_[i]];
+      const std::size_t k = corners[0] == p ? 0 : corners[1] == p ? 1 : 2;
+      const std::uint32_t q = corners[(k + 1) % 3], r = corners[(k + 2) % 3];
+      const Vec3 u = faces_.positions[q] - faces_.positions[p], v = faces_.positions[r] - faces_.positions[p];
+      turn -= std::atan2(length(cross(u, v)), dot(u, v));
+      ends_.push_back(q), ends_.push_back(r);
+    }
+    std::sort(ends_.begin(), ends_.end());
+    bool closed = !ends_.empty();
+    for (std::size_t i = 0; closed && i < ends_.size(); i += 2) {
+      closed = ends_[i] == ends_[i + 1] && (i + 2 == ends_.size() || ends_[i + 2] != ends_[i]);
+    }
+    return curvature_[p] = closed ? std::fabs(turn) : 0.0;
+  }
+
+  // The curvature at the corners that face g, joining, would close the fan
+  // of (all their faces then in the chart).
+  double curvatureClosedBy(std::uint32_t g) {
+    double closed = 0;
+    for (const std::uint32_t p : faces_.corners[g]) {
+      const std::uint32_t joined = joinedIn_[p] == placedStamp_ ? joinedFaces_[p] : 0;
+      if (joined + 1 == aroundStart_[p + 1] - aroundStart_[p]) closed += curvatureAt(p);
+    }
+    return closed;
+  }
+
+  bool touchesBlocked(std::uint32_t g) const {
+    const auto& corners = faces_.corners[g];
+    return blockedIn_[corners[0]] == placedStamp_ || blockedIn_[corners[1]] == placedStamp_ ||
+           blockedIn_[corners[2]] == placedStamp_;
+  }
+
+  static Vec2 centreOf(const Triangle2& t) { return {(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3}; }
+
+  // Face g laid flat beside the chart: its placed corners where they are,
+  // and a corner not yet placed turned into the plane about the side of the
+  // other two. False when fewer than two corners are placed.
+  bool unfolded(std::uint32_t g, Triangle2& t) const {
+    std::size_t free = 3, placed = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      const std::uint32_t p = faces_.corners[g][k];
+      if (placedIn_[p] == placedStamp_) {
+        t[k] = placedAt_[p];
+        ++placed;
+      } else {
+        free = k;
+      }
+    }
+    if (placed == 3) return true;
+    if (placed < 2) return false;
+    const std::size_t ka = (free + 1) % 3, kb = (free + 2) % 3;
+    const Vec3 a = faces_.positions[faces_.corners[g][ka]], b = faces_.positions[faces_.corners[g][kb]];
+    const Vec3 c = faces_.positions[faces_.corners[g][free]];
+    const Vec3 edge = b - a;
+    const double edgeSquared = dot(edge, edge);
+    if (!(edgeSquared > 0)) return false;
+    const double along = dot(c - a, edge) / edgeSquared;
+    const double away = length((c - a) - scaled(edge, along)) / std::sqrt(edgeSquared);
+    // The corners a, b, c turn counter-clockwise: c lies left of a -> b.
+    const Vec2 fa = t[ka], fb = t[kb];
+    const Vec2 e{fb.x - fa.x, fb.y - fa.y};
+    t[free] = {fa.x + along * e.x - away * e.y, fa.y + along * e.y + away * e.x};
+    return true;
+  }
+
+  bool keepsShape(std::uint32_t g, const Triangle2& t) const {
+    for (std::size_t k = 0; k < 3; ++k) {
+      const Vec3 side = faces_.positions[faces_.corners[g][(k + 1) % 3]] - faces_.positions[faces_.corners[g][k]];
+      const double flatLength = std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y);
+      const double modelLength = length(side);
+      if (!(std::fabs(flatLength - modelLength) <= kUnfoldStretch * modelLength)) return false;
+    }
+    return true;
+  }
+
   // Lays the chart's faces flat on the plane of their mean normal instead,
   // when that shrinks the most tilted face less than the first face's plane
   // does and every face stays turned the chart's way and clear of the
@@ -398,22 +687,123 @@ class ChartGrower {
 
   const Faces& faces_;
   double minimumCosine_;
+  double expectedDensity_;   // texels per unit
+  double smallestUnfolded_;  // model units squared; infinity: no chart is rolled out
   Charts& charts_;
   OutlineTest outline_;
   std::int32_t chart_ = 0;
   std::uint32_t first_ = 0;  // the chart's first face in charts_.faces
   Vec3 axis_{}, tangent_{}, bitangent_{}, origin_{};
   Vec3 normalSum_{};
+  std::vector<Vec2> placedAt_;             // per position: where the chart being unfolded placed it
+  std::vector<std::uint32_t> placedIn_;    // per position: the stamp of the unfolding that placed it
+  std::vector<std::uint32_t> blockedIn_;   // per position: the stamp of the unfolding that stopped at it
+  std::vector<std::uint32_t> joinedIn_;    // per position: the stamp of the unfolding that counted joinedFaces_
+  std::vector<std::uint32_t> joinedFaces_; // per position: its faces in the chart being rolled out
+  std::vector<std::uint32_t> aroundStart_; // per position: its faces of area, CSR into around_
+  std::vector<std::uint32_t> around_;
+  std::vector<double> curvature_;          // per position: see curvatureAt; NaN until found
+  std::vector<std::uint32_t> ends_;        // curvatureAt's scratch: the other corners of the faces around
+  double curvatureInside_ = 0;             // of the positions whose fans the chart being rolled out closes
+  std::uint32_t placedStamp_ = 0;
 };
 
 }  // namespace
 
-Charts growCharts(const Faces& faces, double maxChartAngle, const std::function<void(double)>& progress) {
+namespace {
+
+// The charts grown from the seeds in turn; rolled out where that takes more
+// of the surface, within `unfold` (an expected density of 0: none).
+Charts growAll(const Faces& faces, const std::vector<std::uint32_t>& seeds, double minimumCosine,
+               const UnfoldLimits& unfold, const std::function<void(double)>& progress, double progressFrom,
+               std::vector<char>* rolledOut = nullptr) {
   const std::size_t count = faces.corners.size();
   Charts charts;
   charts.chartOf.assign(count, -1);
   charts.flat.resize(count);
   charts.faceStart.push_back(0);
+  ChartGrower grower(faces, minimumCosine, unfold, charts);
+  std::size_t assigned = 0;
+  for (std::uint32_t seed : seeds) {
+    if (charts.chartOf[seed] >= 0) continue;
+    assigned += grower.grow(seed);
+    if (progress && charts.faceStart.size() % 256 == 0) {
+      progress(progressFrom + 0.3 * static_cast<double>(assigned) / static_cast<double>(count));
+    }
+  }
+  if (rolledOut != nullptr) *rolledOut = std::move(grower.rolledOut);
+  return charts;
+}
+
+// Per face, its piece of the surface: the faces reached across shared edges.
+std::vector<std::uint32_t> piecesOf(const Faces& faces) {
+  std::vector<std::uint32_t> piece(faces.corners.size(), UINT32_MAX), stack;
+  std::uint32_t pieces = 0;
+  for (std::uint32_t start = 0; start < piece.size(); ++start) {
+    if (piece[start] != UINT32_MAX) continue;
+    piece[start] = pieces;
+    stack.push_back(start);
+    while (!stack.empty()) {
+      const std::uint32_t f = stack.back();
+      stack.pop_back();
+      for (std::uint32_t i = faces.neighbourStart[f]; i < faces.neighbourStart[f + 1]; ++i) {
+        const std::uint32_t g = faces.neighbours[i];
+        if (piece[g] == UINT32_MAX) piece[g] = pieces, stack.push_back(g);
+      }
+    }
+    ++pieces;
+  }
+  return piece;
+}
+
+// Each piece of the surface with the charts of whichever way gives it fewer
+// (laid flat on planes where as many), in the order their seeds were grown.
+// `projected` holds the charts of the pieces `regrown` only.
+Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds, const std::vector<std::uint32_t>& piece,
+                     const std::vector<char>& regrown, const Charts& projected, const Charts& unfolded) {
+  const auto seedOf = [](const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; };
+  std::vector<std::int64_t> unfoldedFewer(regrown.size(), 0);  // projected charts less unfolded ones
+  for (std::size_t c = 0; c + 1 < projected.faceStart.size(); ++c) ++unfoldedFewer[piece[seedOf(projected, c)]];
+  for (std::size_t c = 0; c + 1 < unfolded.faceStart.size(); ++c) --unfoldedFewer[piece[seedOf(unfolded, c)]];
+  for (std::size_t p = 0; p < regrown.size(); ++p) {
+    if (regrown[p] == 0) unfoldedFewer[p] = 1;  // the same charts either way: those in hand
+  }
+  std::vector<std::uint32_t> rank(faces.corners.size(), 0);
+  for (std::size_t i = 0; i < seeds.size(); ++i) rank[seeds[i]] = static_cast<std::uint32_t>(i);
+  struct Chosen {
+    std::uint32_t seedRank;
+    const Charts* from;
+    std::uint32_t chart;
+  };
+  std::vector<Chosen> chosen;
+  for (const Charts* from : {&projected, &unfolded}) {
+    for (std::size_t c = 0; c + 1 < from->faceStart.size(); ++c) {
+      const std::uint32_t seed = seedOf(*from, c);
+      if ((unfoldedFewer[piece[seed]] > 0) == (from == &unfolded)) chosen.push_back({rank[seed], from, static_cast<std::uint32_t>(c)});
+    }
+  }
+  std::sort(chosen.begin(), chosen.end(), [](const Chosen& a, const Chosen& b) { return a.seedRank < b.seedRank; });
+  Charts charts;
+  charts.chartOf.assign(faces.corners.size(), -1);
+  charts.flat.resize(faces.corners.size());
+  charts.faceStart.push_back(0);
+  for (const Chosen& c : chosen) {
+    for (std::uint32_t i = c.from->faceStart[c.chart]; i < c.from->faceStart[c.chart + 1]; ++i) {
+      const std::uint32_t f = c.from->faces[i];
+      charts.chartOf[f] = static_cast<std::int32_t>(charts.faceStart.size() - 1);
+      charts.flat[f] = c.from->flat[f];
+      charts.faces.push_back(f);
+    }
+    charts.faceStart.push_back(static_cast<std::uint32_t>(charts.faces.size()));
+  }
+  return charts;
+}
+
+}  // namespace
+
+Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
+                  const std::function<void(double)>& progress) {
+  const std::size_t count = faces.corners.size();
   std::vector<std::uint32_t> seeds;
   for (std::uint32_t f = 0; f < count; ++f) {
     if (faces.areas[f] > 0.0) seeds.push_back(f);
@@ -422,14 +812,25 @@ Charts growCharts(const Faces& faces, double maxChartAngle, const std::function<
   std::sort(seeds.begin(), seeds.end(), [&](std::uint32_t a, std::uint32_t b) {
     return faces.areas[a] != faces.areas[b] ? faces.areas[a] > faces.areas[b] : a < b;
   });
-  ChartGrower grower(faces, std::cos(maxChartAngle * 3.14159265358979323846 / 180.0), charts);
-  std::size_t assigned = 0;
-  for (std::uint32_t seed : seeds) {
-    if (charts.chartOf[seed] >= 0) continue;
-    assigned += grower.grow(seed);
-    if (progress && charts.faceStart.size() % 256 == 0) progress(0.6 * static_cast<double>(assigned) / count);
+  const double minimumCosine = std::cos(maxChartAngle * 3.14159265358979323846 / 180.0);
+  std::vector<char> rolledOut;
+  Charts unfolded = growAll(faces, seeds, minimumCosine, unfold, progress, 0.0, &rolledOut);
+  // A piece with no chart rolled out has the charts it would have laid flat
+  // on planes (the same seeds in the same order): only the others are grown
+  // again that way, to compare.
+  const std::vector<std::uint32_t> piece = piecesOf(faces);
+  std::vector<char> regrown(piece.empty() ? 0 : *std::max_element(piece.begin(), piece.end()) + 1, 0);
+  for (std::size_t c = 0; c < rolledOut.size(); ++c) {
+    if (rolledOut[c] != 0) regrown[piece[unfolded.faces[unfolded.faceStart[c]]]] = 1;
   }
-  return charts;
+  if (std::find(regrown.begin(), regrown.end(), 1) == regrown.end()) return unfolded;
+  std::vector<std::uint32_t> seedsAgain;
+  for (const std::uint32_t seed : seeds) {
+    if (regrown[piece[seed]] != 0) seedsAgain.push_back(seed);
+  }
+  const Charts projected =
+      growAll(faces, seedsAgain, minimumCosine, UnfoldLimits{unfold.expectedDensity, false}, progress, 0.3);
+  return fewerPerPiece(faces, seeds, piece, regrown, projected, unfolded);
 }
 
 }  // namespace lumivex::uv

@@ -2,7 +2,9 @@
 // Charts: connected faces that lie flat together. From the largest face
 // outwards, a face joins its neighbour's chart while its normal lies within
 // the chart's cone and, laid flat on the chart's plane, it turns the chart's
-// way and overlaps none of the chart's faces, so a chart never folds.
+// way and overlaps none of the chart's faces, so a chart never folds. Or a
+// chart is rolled out along its faces' edges, each face keeping its shape,
+// as a tube or a cone unrolls.
 
 #include <cstdint>
 #include <functional>
@@ -23,8 +25,16 @@ struct Charts {
 
 // Grows the charts; `maxChartAngle` in degrees. Each chart is laid flat on
 // its first face's plane, or on its faces' mean plane where that keeps more
-// of their area and still lies flat.
-Charts growCharts(const Faces& faces, double maxChartAngle, const std::function<void(double)>& progress);
+// of their area and still lies flat; or, where that takes more of the
+// surface, it is rolled out along its faces' edges, each face turned about
+// the edge it joins across. Each piece of the surface (faces joined by
+// edges) keeps whichever of the two ways gives it fewer charts.
+struct UnfoldLimits {
+  double expectedDensity = 0;  // texels per unit, to judge charts by: large enough to roll out, faces not too thin
+  bool unfold = true;          // false: every chart laid flat on a plane
+};
+Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
+                  const std::function<void(double)>& progress);
 
 // True when the interiors of two triangles (counter-clockwise) overlap by
 // more than `tolerance`: no edge of either separates them.

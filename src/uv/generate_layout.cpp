@@ -933,20 +933,37 @@ void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
   }
 }
 
-Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh> kept, const LayoutOptions& options,
-                GeneratedLayout& layout) {
-  const std::function<void(double)> progress = progressFor(options);
-  const Faces faces = collectFaces(meshes, threadsFor(options.threads));
-  const double expectedDensity = expectedDensityOf(faces, options);
-  Charts grown = growCharts(faces, options.maxChartAngle, progress);
+// The charts grown (rolled out within `unfold`), shaped, cut where hollow if
+// that packs denser, and laid out.
+Laid chartsLaidOut(const Faces& faces, std::span<const SampledMesh> kept, const LayoutOptions& options,
+                   const UnfoldLimits& unfold, const std::function<void(double)>& progress, ChartSet& set) {
+  const double expectedDensity = unfold.expectedDensity;
+  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress);
   findHulls(grown, threadsFor(options.threads));
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
-  ChartSet set = makeCharts(faces, std::move(grown), expectedDensity, options);
+  set = makeCharts(faces, std::move(grown), expectedDensity, options);
   // Shaped before `set` is laid out (and maybe shaped again), to share its shapes.
   std::optional<ChartSet> cut;
   if (!hollowCut.faceStart.empty()) cut = makeCharts(faces, std::move(hollowCut), expectedDensity, options, &set);
   Laid laid = layOut(faces, set, kept, options, progress);
   if (cut) keepDenser(faces, std::move(*cut), kept, options, progress, set, laid);
+  return laid;
+}
+
+Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh> kept, const LayoutOptions& options,
+                GeneratedLayout& layout) {
+  const std::function<void(double)> progress = progressFor(options);
+  const Faces faces = collectFaces(meshes, threadsFor(options.threads));
+  const double expectedDensity = expectedDensityOf(faces, options);
+  ChartSet set;
+  Laid laid = chartsLaidOut(faces, kept, options, UnfoldLimits{expectedDensity}, progress, set);
+  // At a density the caller fixed, charts rolled out whole may not fit where
+  // charts laid flat on planes (smaller, and more of them) do.
+  if (!(laid.density > 0) && options.texelsPerUnit > 0) {
+    // Progress stays where it is (it does not go back), but a cancel still stops.
+    laid = chartsLaidOut(faces, kept, options, UnfoldLimits{expectedDensity, false}, [&](double) { progress(0.9); },
+                         set);
+  }
   snap(faces, set, options, laid);
   layout.charts = set.count();
   if (!(laid.density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
