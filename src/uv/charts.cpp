@@ -342,11 +342,13 @@ class ChartGrower {
         smallestUnfolded_(unfold.unfold && unfold.expectedDensity > 0
                               ? kUnfoldFromTexels / (unfold.expectedDensity * unfold.expectedDensity)
                               : INFINITY),
-        charts_(charts), outline_(faces),
-        placedAt_(faces.positions.size()), placedIn_(faces.positions.size(), 0),
-        blockedIn_(faces.positions.size(), 0), joinedIn_(faces.positions.size(), 0),
-        joinedFaces_(faces.positions.size(), 0) {
-    if (smallestUnfolded_ != INFINITY) findFacesAround();
+        charts_(charts), outline_(faces) {
+    if (smallestUnfolded_ == INFINITY) return;  // every chart laid flat: none of the state below
+    placedAt_.resize(faces.positions.size());
+    placedIn_.assign(faces.positions.size(), 0);
+    blockedIn_.assign(faces.positions.size(), 0);
+    joinedFaces_.assign(faces.positions.size(), 0);
+    findFacesAround();
   }
 
   std::vector<char> rolledOut;  // per chart grown: rolled out rather than laid flat on a plane
@@ -503,8 +505,7 @@ class ChartGrower {
       curvatureInside_ += curvatureClosedBy(f);  // counted before f joins
       for (std::size_t k = 0; k < 3; ++k) {
         const std::uint32_t p = faces_.corners[f][k];
-        if (placedIn_[p] != placedStamp_) placedIn_[p] = placedStamp_, placedAt_[p] = t[k];
-        if (joinedIn_[p] != placedStamp_) joinedIn_[p] = placedStamp_, joinedFaces_[p] = 0;
+        if (placedIn_[p] != placedStamp_) placedIn_[p] = placedStamp_, placedAt_[p] = t[k], joinedFaces_[p] = 0;
         ++joinedFaces_[p];
       }
     };
@@ -601,7 +602,7 @@ class ChartGrower {
   double curvatureClosedBy(std::uint32_t g) {
     double closed = 0;
     for (const std::uint32_t p : faces_.corners[g]) {
-      const std::uint32_t joined = joinedIn_[p] == placedStamp_ ? joinedFaces_[p] : 0;
+      const std::uint32_t joined = placedIn_[p] == placedStamp_ ? joinedFaces_[p] : 0;
       if (joined + 1 == aroundStart_[p + 1] - aroundStart_[p]) closed += curvatureAt(p);
     }
     return closed;
@@ -699,8 +700,7 @@ class ChartGrower {
   std::vector<Vec2> placedAt_;             // per position: where the chart being unfolded placed it
   std::vector<std::uint32_t> placedIn_;    // per position: the stamp of the unfolding that placed it
   std::vector<std::uint32_t> blockedIn_;   // per position: the stamp of the unfolding that stopped at it
-  std::vector<std::uint32_t> joinedIn_;    // per position: the stamp of the unfolding that counted joinedFaces_
-  std::vector<std::uint32_t> joinedFaces_; // per position: its faces in the chart being rolled out
+  std::vector<std::uint32_t> joinedFaces_; // per position placed: its faces in the chart being rolled out
   std::vector<std::uint32_t> aroundStart_; // per position: its faces of area, CSR into around_
   std::vector<std::uint32_t> around_;
   std::vector<double> curvature_;          // per position: see curvatureAt; NaN until found
