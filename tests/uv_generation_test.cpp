@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -689,6 +690,104 @@ TEST(GeneratedLayouts, ACancelAtAnyPointIsReportedAsCancelled) {
 // chart at one point of it (so that the chart's vertices are shared, not
 // torn). Rolled out, a surface takes no more charts than laid flat, a tube
 // or a cone fewer, and a sphere (curved everywhere) the same.
+// Each triangle with vertices of its own, in shuffled order, and vertices
+// no face uses (one at a position no face has).
+TestMesh asSoup(const TestMesh& mesh) {
+  TestMesh soup;
+  std::mt19937 random(7);
+  for (std::size_t i = 0; i < mesh.triangles.size(); ++i) soup.triangles.push_back(static_cast<std::uint32_t>(i));
+  std::shuffle(soup.triangles.begin(), soup.triangles.end(), random);
+  soup.vertices.resize(mesh.triangles.size() + 2);
+  for (std::size_t i = 0; i < mesh.triangles.size(); ++i) soup.vertices[soup.triangles[i]] = mesh.vertices[mesh.triangles[i]];
+  soup.vertices[mesh.triangles.size()].position = {9, 9, 9};
+  soup.vertices[mesh.triangles.size() + 1] = mesh.vertices[0];
+  return soup;
+}
+
+TEST(Faces, WeldedByPositionBitsAndLinkedAcrossSharedEdges) {
+  const auto signedZeros = [] {  // -0 and 0 are other bits: two positions, no link
+    MeshBuilder b;
+    b.triangle(b.vertex(0, 0, 0), b.vertex(1, 0, 0), b.vertex(0, 1, 0));
+    b.triangle(b.vertex(-0.0, 0, 0), b.vertex(0, 1, 0), b.vertex(1, 0, 0));
+    return b.mesh;
+  };
+  const auto fin = [] {  // three faces on one edge
+    MeshBuilder b;
+    const std::uint32_t a = b.vertex(0, 0, 0), c = b.vertex(0, 0, 1);
+    b.triangle(a, c, b.vertex(1, 0, 0)), b.triangle(c, a, b.vertex(0, 1, 0)), b.triangle(a, c, b.vertex(-1, -1, 0));
+    return b.mesh;
+  };
+  const std::vector<std::pair<const char*, std::vector<TestMesh>>> cases = {
+      {"cube", {cube()}},
+      {"cube as a soup", {asSoup(cube())}},
+      {"two meshes sharing positions", {cube(), asSoup(cube())}},
+      {"signed zeros", {signedZeros()}},
+      {"fin", {fin()}},
+      {"degenerate faces", {withDegenerateFaces()}},
+      {"height field as a soup, and a sphere", {asSoup(heightField(3, 12)), sphere()}}};
+  for (const auto& [label, meshes] : cases) {
+    SCOPED_TRACE(label);
+    std::vector<MeshArrays> arrays;
+    for (const TestMesh& mesh : meshes) arrays.push_back(mesh.arrays());
+    std::vector<SampledMesh> sampled;
+    ASSERT_TRUE(describeMeshes(arrays, sampled, {false, false}));
+    // Plainly: the distinct bits of the corners' positions, in order; faces
+    // linked where both hold an edge of two positions.
+    using Bits = std::array<std::uint32_t, 3>;
+    std::vector<Bits> cornerBits;
+    for (const TestMesh& mesh : meshes) {
+      for (const std::uint32_t v : mesh.triangles) {
+        Bits bits;
+        std::memcpy(bits.data(), &mesh.vertices[v].position, sizeof bits);
+        cornerBits.push_back(bits);
+      }
+    }
+    std::map<Bits, std::uint32_t> number;
+    for (const Bits& bits : cornerBits) number[bits] = 0;
+    std::uint32_t next = 0;
+    for (auto& entry : number) entry.second = next++;
+    for (const std::size_t threads : {1, 3}) {
+      const uv::Faces faces = uv::collectFaces(sampled, threads);
+      ASSERT_EQ(faces.positions.size(), number.size());
+      ASSERT_EQ(faces.corners.size(), cornerBits.size() / 3);
+      for (const auto& [bits, n] : number) {
+        const uv::Vec3 at = faces.positions[n];
+        const Vector3 p{static_cast<float>(at.x), static_cast<float>(at.y), static_cast<float>(at.z)};
+        EXPECT_EQ(std::memcmp(&p, bits.data(), sizeof p), 0) << "position " << n;
+      }
+      for (std::size_t c = 0; c < cornerBits.size(); ++c) EXPECT_EQ(faces.corners[c / 3][c % 3], number[cornerBits[c]]);
+      const auto hasEdge = [&](std::size_t f, std::uint32_t p, std::uint32_t q) {
+        for (std::size_t k = 0; k < 3; ++k) {
+          const std::uint32_t a = faces.corners[f][k], b = faces.corners[f][(k + 1) % 3];
+          if ((a == p && b == q) || (a == q && b == p)) return true;
+        }
+        return false;
+      };
+      for (std::size_t f = 0; f < faces.corners.size(); ++f) {
+        std::vector<std::uint32_t> linked;
+        bool crowded = false;
+        for (std::size_t k = 0; k < 3; ++k) {
+          const std::uint32_t p = faces.corners[f][k], q = faces.corners[f][(k + 1) % 3];
+          if (p == q) continue;
+          std::size_t withArea = 0;
+          for (std::size_t g = 0; g < faces.corners.size(); ++g) {
+            if (!hasEdge(g, p, q)) continue;
+            withArea += faces.areas[g] > 0 ? 1 : 0;
+            if (g != f) linked.push_back(static_cast<std::uint32_t>(g));
+          }
+          crowded = crowded || withArea > 2;
+        }
+        std::sort(linked.begin(), linked.end());
+        linked.erase(std::unique(linked.begin(), linked.end()), linked.end());
+        const std::vector<std::uint32_t> found(faces.neighbours.begin() + faces.neighbourStart[f],
+                                               faces.neighbours.begin() + faces.neighbourStart[f + 1]);
+        EXPECT_EQ(found, linked) << "face " << f;
+        EXPECT_EQ(faces.onCrowdedEdge[f] != 0, crowded) << "face " << f;
+      }
+    }
+  }
+}
+
 TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
   const auto bentTube = [] {  // half a torus
     return grid(24, 12, true, [](double s, double t) {

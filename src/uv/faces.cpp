@@ -11,47 +11,68 @@ namespace lumivex::uv {
 
 namespace {
 
-// A face corner by its position's bits, which are compared whole.
-struct CornerKey {
+// A vertex by its position's bits, which are compared whole.
+struct VertexKey {
   std::uint32_t bits[3];
-  std::uint32_t corner;
-  bool samePosition(const CornerKey& other) const { return std::memcmp(bits, other.bits, sizeof bits) == 0; }
+  std::uint32_t keyed;  // the vertex's place among those keyed
+  bool samePosition(const VertexKey& other) const { return std::memcmp(bits, other.bits, sizeof bits) == 0; }
 };
 
-bool operator<(const CornerKey& a, const CornerKey& b) {
+bool operator<(const VertexKey& a, const VertexKey& b) {
   for (std::size_t k = 0; k < 3; ++k) {
     if (a.bits[k] != b.bits[k]) return a.bits[k] < b.bits[k];
   }
-  return a.corner < b.corner;
+  return a.keyed < b.keyed;
 }
 
 // Every corner's position numbered: corners at the same position (to the
 // bit) get the same number, numbers in the order of the positions' bits.
+// Corners at one vertex share its position, so each vertex a face uses is
+// keyed once (a sixth of the corners on a closed mesh).
 void numberPositions(std::span<const SampledMesh> meshes, std::size_t threads, Faces& faces) {
-  std::vector<std::size_t> firstFace(meshes.size() + 1, 0);
-  for (std::size_t m = 0; m < meshes.size(); ++m) firstFace[m + 1] = firstFace[m] + meshes[m].triangleCount;
+  std::vector<std::size_t> firstFace(meshes.size() + 1, 0), firstVertex(meshes.size() + 1, 0);
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    firstFace[m + 1] = firstFace[m] + meshes[m].triangleCount;
+    firstVertex[m + 1] = firstVertex[m] + meshes[m].vertexCount;
+  }
   const std::size_t count = firstFace.back();
-  std::vector<CornerKey> keys(3 * count);
+  // Per vertex of every mesh: UINT32_MAX when no face uses it, then its
+  // position's number.
+  std::vector<std::uint32_t> numberOf(firstVertex.back(), UINT32_MAX);
   forEachInParallel(meshes.size(), threads, [&](std::size_t m) {
-    for (std::size_t t = 0; t < meshes[m].triangleCount; ++t) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        const Vector3 p = positionOf(meshes[m], indexAt(meshes[m], 3 * t + k));
-        CornerKey& key = keys[3 * (firstFace[m] + t) + k];
-        std::memcpy(key.bits, &p, sizeof key.bits);
-        key.corner = static_cast<std::uint32_t>(3 * (firstFace[m] + t) + k);
-      }
+    for (std::size_t entry = 0; entry < 3 * meshes[m].triangleCount; ++entry) {
+      numberOf[firstVertex[m] + indexAt(meshes[m], entry)] = 0;
     }
   });
-  sortInParallel(keys.begin(), keys.end(), threads, std::less<CornerKey>());
-  faces.corners.resize(count);
+  std::vector<VertexKey> keys;
+  std::vector<std::size_t> vertexOfKey;
+  for (std::size_t m = 0; m < meshes.size(); ++m) {
+    for (std::size_t v = 0; v < meshes[m].vertexCount; ++v) {
+      if (numberOf[firstVertex[m] + v] == UINT32_MAX) continue;
+      const Vector3 p = positionOf(meshes[m], v);
+      VertexKey& key = keys.emplace_back();
+      std::memcpy(key.bits, &p, sizeof key.bits);
+      key.keyed = static_cast<std::uint32_t>(vertexOfKey.size());
+      vertexOfKey.push_back(firstVertex[m] + v);
+    }
+  }
+  sortInParallel(keys.begin(), keys.end(), threads, std::less<VertexKey>());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     if (i == 0 || !keys[i].samePosition(keys[i - 1])) {
       Vector3 p;
       std::memcpy(&p, keys[i].bits, sizeof p);
       faces.positions.push_back({p.x, p.y, p.z});
     }
-    faces.corners[keys[i].corner / 3][keys[i].corner % 3] = static_cast<std::uint32_t>(faces.positions.size() - 1);
+    numberOf[vertexOfKey[keys[i].keyed]] = static_cast<std::uint32_t>(faces.positions.size() - 1);
   }
+  faces.corners.resize(count);
+  forEachInParallel(meshes.size(), threads, [&](std::size_t m) {
+    for (std::size_t t = 0; t < meshes[m].triangleCount; ++t) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        faces.corners[firstFace[m] + t][k] = numberOf[firstVertex[m] + indexAt(meshes[m], 3 * t + k)];
+      }
+    }
+  });
 }
 
 void measureFaces(std::size_t threads, Faces& faces) {
@@ -74,15 +95,27 @@ void measureFaces(std::size_t threads, Faces& faces) {
 // Faces sharing an edge (two positions), found by sorting the edges.
 void linkNeighbours(std::size_t threads, Faces& faces) {
   const std::size_t count = faces.corners.size();
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> edges;
-  edges.reserve(3 * count);
-  for (std::size_t f = 0; f < count; ++f) {
-    for (std::size_t k = 0; k < 3; ++k) {
-      const std::uint32_t p = faces.corners[f][k], q = faces.corners[f][(k + 1) % 3];
-      if (p != q) edges.push_back({std::uint64_t{std::min(p, q)} << 32 | std::max(p, q), static_cast<std::uint32_t>(f)});
+  // Sorted by (lower position, higher position, face): counted into one
+  // stretch per lower position (faces in order), each stretch then sorted.
+  std::vector<std::uint32_t> stretch(faces.positions.size() + 1, 0);
+  const auto forEachEdge = [&](auto&& visit) {
+    for (std::uint32_t f = 0; f < count; ++f) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t p = faces.corners[f][k], q = faces.corners[f][(k + 1) % 3];
+        if (p != q) visit(std::min(p, q), std::max(p, q), f);
+      }
     }
-  }
-  sortInParallel(edges.begin(), edges.end(), threads, std::less<std::pair<std::uint64_t, std::uint32_t>>());
+  };
+  forEachEdge([&](std::uint32_t low, std::uint32_t, std::uint32_t) { ++stretch[low + 1]; });
+  std::partial_sum(stretch.begin(), stretch.end(), stretch.begin());
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> edges(stretch.back());
+  std::vector<std::uint32_t> next(stretch.begin(), stretch.end() - 1);
+  forEachEdge([&](std::uint32_t low, std::uint32_t high, std::uint32_t f) {
+    edges[next[low]++] = {std::uint64_t{low} << 32 | high, f};
+  });
+  forEachInParallel(faces.positions.size(), threads, [&](std::size_t p) {
+    std::sort(edges.begin() + stretch[p], edges.begin() + stretch[p + 1]);
+  });
   // Each face's neighbours, first counted, then filled in.
   faces.onCrowdedEdge.assign(count, 0);
   std::vector<std::uint32_t> degree(count + 1, 0);
