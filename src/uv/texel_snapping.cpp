@@ -27,40 +27,48 @@ static_assert(kFarthestMove < 2, "the corners tried lie in the 4 x 4 texels arou
 // put: a vertex moves at most kFarthestMove.
 class FaceBuckets {
  public:
-  // `x0`, `y0`, `width`, `height`: the chart's place, in texels.
-  FaceBuckets(double x0, double y0, double width, double height)
+  // `x0`, `y0`, `width`, `height`: the chart's place, in texels; `triangles`:
+  // the chart's faces there.
+  FaceBuckets(double x0, double y0, double width, double height, const std::vector<Triangle2>& triangles)
       : x0_(x0 - 1), y0_(y0 - 1),
         cell_(std::max({4.0, width / 64, height / 64})),
         columns_(static_cast<std::int32_t>((width + 2) / cell_) + 1),
         rows_(static_cast<std::int32_t>((height + 2) / cell_) + 1) {
-    buckets_.resize(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_));
+    // Counted, then filled: one array for all the buckets.
+    start_.assign(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_) + 1, 0);
+    for (const Triangle2& t : triangles) forEachBucket(t, [&](std::size_t b) { ++start_[b + 1]; });
+    for (std::size_t b = 1; b < start_.size(); ++b) start_[b] += start_[b - 1];
+    std::vector<std::uint32_t> filled(start_.begin(), start_.end() - 1);
+    faces_.resize(start_.back());
+    for (std::uint32_t i = 0; i < triangles.size(); ++i) {
+      forEachBucket(triangles[i], [&](std::size_t b) { faces_[filled[b]++] = i; });
+    }
   }
   template <typename Visit>
   void forEachIn(const Triangle2& t, Visit&& visit) const {
-    const auto [x0, y0, x1, y1] = range(t);
-    for (std::int32_t y = y0; y <= y1; ++y) {
-      for (std::int32_t x = x0; x <= x1; ++x) {
-        for (std::uint32_t f : buckets_[static_cast<std::size_t>(y) * columns_ + x]) visit(f);
-      }
-    }
-  }
-  void add(const Triangle2& t, std::uint32_t face) {
-    const auto [x0, y0, x1, y1] = range(t);
-    for (std::int32_t y = y0; y <= y1; ++y) {
-      for (std::int32_t x = x0; x <= x1; ++x) buckets_[static_cast<std::size_t>(y) * columns_ + x].push_back(face);
-    }
+    forEachBucket(t, [&](std::size_t b) {
+      for (std::uint32_t i = start_[b]; i < start_[b + 1]; ++i) visit(faces_[i]);
+    });
   }
 
  private:
-  std::array<std::int32_t, 4> range(const Triangle2& t) const {
-    auto column = [&](double v) { return std::clamp(static_cast<std::int32_t>(std::floor((v - x0_) / cell_)), 0, columns_ - 1); };
-    auto row = [&](double v) { return std::clamp(static_cast<std::int32_t>(std::floor((v - y0_) / cell_)), 0, rows_ - 1); };
-    return {column(std::min({t[0].x, t[1].x, t[2].x}) - 1), row(std::min({t[0].y, t[1].y, t[2].y}) - 1),
-            column(std::max({t[0].x, t[1].x, t[2].x}) + 1), row(std::max({t[0].y, t[1].y, t[2].y}) + 1)};
+  template <typename Visit>
+  void forEachBucket(const Triangle2& t, Visit&& visit) const {
+    const auto bucket = [&](double v, double from, std::int32_t count) {
+      return std::clamp(static_cast<std::int32_t>(std::floor((v - from) / cell_)), 0, count - 1);
+    };
+    const std::int32_t x0 = bucket(std::min({t[0].x, t[1].x, t[2].x}) - 1, x0_, columns_);
+    const std::int32_t y0 = bucket(std::min({t[0].y, t[1].y, t[2].y}) - 1, y0_, rows_);
+    const std::int32_t x1 = bucket(std::max({t[0].x, t[1].x, t[2].x}) + 1, x0_, columns_);
+    const std::int32_t y1 = bucket(std::max({t[0].y, t[1].y, t[2].y}) + 1, y0_, rows_);
+    for (std::int32_t y = y0; y <= y1; ++y) {
+      for (std::int32_t x = x0; x <= x1; ++x) visit(static_cast<std::size_t>(y) * static_cast<std::size_t>(columns_) + x);
+    }
   }
   double x0_, y0_, cell_;
   std::int32_t columns_, rows_;
-  std::vector<std::vector<std::uint32_t>> buckets_;
+  std::vector<std::uint32_t> start_;  // bucket b: faces_[start_[b] .. start_[b + 1])
+  std::vector<std::uint32_t> faces_;
 };
 
 // True when every cell the triangle touches is one of its chart's, as placed.
@@ -83,52 +91,68 @@ struct ChartVertices {
   std::vector<char> inner;                    // every edge around the vertex shared by two faces of the chart
 };
 
-ChartVertices chartVertices(const Faces& faces, std::span<const std::uint32_t> chartFaces) {
+// `vertexOf`: per position of the model, UINT32_MAX, and so again on return
+// (a scratch array a thread keeps from chart to chart).
+ChartVertices chartVertices(const Faces& faces, std::span<const std::uint32_t> chartFaces,
+                            std::vector<std::uint32_t>& vertexOf) {
   ChartVertices vertices;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> keys;  // (position, corner)
-  keys.reserve(3 * chartFaces.size());
-  for (std::uint32_t i = 0; i < chartFaces.size(); ++i) {
-    for (std::uint32_t k = 0; k < 3; ++k) keys.push_back({faces.corners[chartFaces[i]][k], 3 * i + k});
-  }
-  std::sort(keys.begin(), keys.end());
-  vertices.vertexOfCorner.resize(keys.size());
-  vertices.fanStart = {0};
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (i > 0 && keys[i].first != keys[i - 1].first) vertices.fanStart.push_back(static_cast<std::uint32_t>(vertices.fan.size()));
-    vertices.vertexOfCorner[keys[i].second] = static_cast<std::uint32_t>(vertices.fanStart.size() - 1);
-    vertices.fan.push_back(keys[i].second);
-  }
-  vertices.fanStart.push_back(static_cast<std::uint32_t>(vertices.fan.size()));
-  std::vector<std::uint64_t> edges;
-  edges.reserve(keys.size());
-  for (std::uint32_t i = 0; i < chartFaces.size(); ++i) {
-    for (std::uint32_t k = 0; k < 3; ++k) {
-      const std::uint32_t a = vertices.vertexOfCorner[3 * i + k], b = vertices.vertexOfCorner[3 * i + (k + 1) % 3];
-      edges.push_back(std::uint64_t(std::min(a, b)) << 32 | std::max(a, b));
+  vertices.vertexOfCorner.resize(3 * chartFaces.size());
+  std::vector<std::uint32_t> positions;  // per vertex
+  for (std::uint32_t corner = 0; corner < vertices.vertexOfCorner.size(); ++corner) {
+    const std::uint32_t position = faces.corners[chartFaces[corner / 3]][corner % 3];
+    if (vertexOf[position] == UINT32_MAX) {
+      vertexOf[position] = static_cast<std::uint32_t>(positions.size());
+      positions.push_back(position);
     }
+    vertices.vertexOfCorner[corner] = vertexOf[position];
   }
-  std::sort(edges.begin(), edges.end());
-  vertices.inner.assign(vertices.fanStart.size() - 1, 1);
-  for (std::size_t i = 0; i < edges.size();) {
-    std::size_t end = i;
-    while (end < edges.size() && edges[end] == edges[i]) ++end;
-    if (end - i != 2) vertices.inner[edges[i] >> 32] = vertices.inner[edges[i] & 0xffffffffu] = 0;
-    i = end;
+  for (const std::uint32_t position : positions) vertexOf[position] = UINT32_MAX;
+  // Fans counted, then filled in corner order.
+  vertices.fanStart.assign(positions.size() + 1, 0);
+  for (const std::uint32_t vertex : vertices.vertexOfCorner) ++vertices.fanStart[vertex + 1];
+  for (std::size_t v = 1; v < vertices.fanStart.size(); ++v) vertices.fanStart[v] += vertices.fanStart[v - 1];
+  vertices.fan.resize(vertices.vertexOfCorner.size());
+  std::vector<std::uint32_t> filled(vertices.fanStart.begin(), vertices.fanStart.end() - 1);
+  for (std::uint32_t corner = 0; corner < vertices.vertexOfCorner.size(); ++corner) {
+    vertices.fan[filled[vertices.vertexOfCorner[corner]]++] = corner;
+  }
+  // Inner: each edge from the vertex lies in two faces of its fan, so each
+  // vertex next to it around the faces comes up twice.
+  vertices.inner.assign(positions.size(), 1);
+  std::vector<std::uint32_t> around;
+  for (std::size_t v = 0; v < positions.size(); ++v) {
+    around.clear();
+    for (std::uint32_t i = vertices.fanStart[v]; i < vertices.fanStart[v + 1]; ++i) {
+      const std::uint32_t corner = vertices.fan[i], face = corner / 3 * 3;
+      around.push_back(vertices.vertexOfCorner[face + (corner + 1) % 3]);
+      around.push_back(vertices.vertexOfCorner[face + (corner + 2) % 3]);
+    }
+    std::sort(around.begin(), around.end());
+    for (std::size_t i = 0; i < around.size() && vertices.inner[v] != 0; i += 2) {
+      const bool twice = i + 1 < around.size() && around[i + 1] == around[i];
+      const bool more = i + 2 < around.size() && around[i + 2] == around[i];
+      if (!twice || more) vertices.inner[v] = 0;
+    }
   }
   return vertices;
 }
 
 // Snapping within one chart: its faces, its vertices, and the lightmap
-// points of its faces' corners (shared with the other charts, which touch
-// only their own faces).
+// points of its faces' corners, copied out of every face's (the faces of a
+// chart lie far apart among them) and handed back when done.
 class ChartSnapper {
  public:
   ChartSnapper(const Faces& faces, std::span<const std::uint32_t> chartFaces, const CellImage& image,
-               Placement placement, std::int32_t size, std::vector<std::array<LightmapPoint, 3>>& points)
-      : faces_(faces), chartFaces_(chartFaces), image_(image), placement_(placement), size_(size), points_(points),
-        vertices_(chartVertices(faces, chartFaces)),
-        buckets_(placement.x, placement.y, image.width, image.height) {
-    for (std::uint32_t i = 0; i < chartFaces_.size(); ++i) buckets_.add(texelTriangle(i), i);
+               Placement placement, std::int32_t size, const std::vector<std::array<LightmapPoint, 3>>& points,
+               std::vector<std::uint32_t>& vertexOf)
+      : chartFaces_(chartFaces), image_(image), placement_(placement), size_(size),
+        points_(localPoints(chartFaces, points)), areas_(localAreas(faces, chartFaces)),
+        vertices_(chartVertices(faces, chartFaces, vertexOf)),
+        buckets_(placement.x, placement.y, image.width, image.height, texelTriangles()) {}
+
+  // The chart's points, as moved, back among every face's.
+  void handBack(std::vector<std::array<LightmapPoint, 3>>& points) const {
+    for (std::size_t i = 0; i < chartFaces_.size(); ++i) points[chartFaces_[i]] = points_[i];
   }
 
   // Moves vertices of the chart's faces that hold no texel corner; returns
@@ -137,11 +161,11 @@ class ChartSnapper {
     std::vector<char> sampled(chartFaces_.size(), 0);
     std::vector<std::uint32_t> unsampled;
     for (std::uint32_t i = 0; i < chartFaces_.size(); ++i) {
-      sampled[i] = coversTexelCorner(points_[chartFaces_[i]], size_) ? 1 : 0;
+      sampled[i] = coversTexelCorner(points_[i], size_) ? 1 : 0;
       if (sampled[i] == 0) unsampled.push_back(i);
     }
     std::sort(unsampled.begin(), unsampled.end(), [&](std::uint32_t a, std::uint32_t b) {
-      const double areaA = faces_.areas[chartFaces_[a]], areaB = faces_.areas[chartFaces_[b]];
+      const double areaA = areas_[a], areaB = areas_[b];
       return areaA != areaB ? areaA > areaB : chartFaces_[a] < chartFaces_[b];
     });
     std::vector<char> movedAlready(vertices_.inner.size(), 0);
@@ -158,12 +182,28 @@ class ChartSnapper {
   }
 
  private:
-  LightmapPoint& point(std::uint32_t corner) { return points_[chartFaces_[corner / 3]][corner % 3]; }
+  static std::vector<std::array<LightmapPoint, 3>> localPoints(
+      std::span<const std::uint32_t> chartFaces, const std::vector<std::array<LightmapPoint, 3>>& points) {
+    std::vector<std::array<LightmapPoint, 3>> local(chartFaces.size());
+    for (std::size_t i = 0; i < chartFaces.size(); ++i) local[i] = points[chartFaces[i]];
+    return local;
+  }
+  static std::vector<double> localAreas(const Faces& faces, std::span<const std::uint32_t> chartFaces) {
+    std::vector<double> local(chartFaces.size());
+    for (std::size_t i = 0; i < chartFaces.size(); ++i) local[i] = faces.areas[chartFaces[i]];
+    return local;
+  }
+  LightmapPoint& point(std::uint32_t corner) { return points_[corner / 3][corner % 3]; }
   Triangle2 texelTriangle(std::uint32_t i) const {
     const float s = static_cast<float>(size_);
-    const std::array<LightmapPoint, 3>& p = points_[chartFaces_[i]];
+    const std::array<LightmapPoint, 3>& p = points_[i];
     return {Vec2{double{s * p[0].u}, double{s * p[0].v}}, Vec2{double{s * p[1].u}, double{s * p[1].v}},
             Vec2{double{s * p[2].u}, double{s * p[2].v}}};
+  }
+  std::vector<Triangle2> texelTriangles() const {
+    std::vector<Triangle2> triangles(chartFaces_.size());
+    for (std::uint32_t i = 0; i < chartFaces_.size(); ++i) triangles[i] = texelTriangle(i);
+    return triangles;
   }
 
   // Tries the texel corners within kFarthestMove of the vertex, nearest
@@ -171,7 +211,7 @@ class ChartSnapper {
   // faces around hold more sampled area than before.
   bool moveOntoCorner(std::uint32_t face, std::uint32_t k, std::uint32_t vertex, std::vector<char>& sampled) {
     const float s = static_cast<float>(size_);
-    const LightmapPoint from = points_[chartFaces_[face]][k];
+    const LightmapPoint from = points_[face][k];
     const double x = double{s * from.u}, y = double{s * from.v};
     // Of the 4 x 4 corners around, those near enough, nearest first.
     std::array<std::pair<double, std::array<double, 2>>, 16> corners{};
@@ -188,20 +228,23 @@ class ChartSnapper {
     // around it holds, if they all keep their turn: all their area sampled.
     double before = 0, after = 0;
     for (const std::uint32_t c : fan) {
-      const double area = faces_.areas[chartFaces_[c / 3]];
+      const double area = areas_[c / 3];
       before += sampled[c / 3] != 0 ? area : 0.0;
       after += area;
     }
     if (!(after > before)) return false;
+    const Box reach = vertices_.inner[vertex] != 0 ? ringBox(fan) : Box{};
     for (std::size_t tried = 0; tried < near; ++tried) {
       const std::array<double, 2>& corner = corners[tried].second;
       if (corner[0] < 0 || corner[1] < 0 || corner[0] > size_ - 1 || corner[1] > size_ - 1) continue;
+      if (corner[0] < reach.minX || corner[0] > reach.maxX) continue;
+      if (corner[1] < reach.minY || corner[1] > reach.maxY) continue;
       const LightmapPoint to = {lightmapCoordinate(corner[0], size_), lightmapCoordinate(corner[1], size_)};
       if (double{s * to.u} != corner[0] || double{s * to.v} != corner[1]) continue;
       for (const std::uint32_t c : fan) point(c) = to;
       bool sound = true;
       for (std::size_t i = 0; i < fan.size() && sound; ++i) {
-        sound = exactTurn(texelCorners(points_[chartFaces_[fan[i] / 3]], size_)) > 0;
+        sound = exactTurn(texelCorners(points_[fan[i] / 3], size_)) > 0;
       }
       if (sound && vertices_.inner[vertex] == 0) sound = outlineStaysSound(fan);
       if (sound) {
@@ -211,6 +254,26 @@ class ChartSnapper {
       for (const std::uint32_t c : fan) point(c) = from;
     }
     return false;
+  }
+
+  // Where an inner vertex may go: the box of the vertices around it. Beyond
+  // it the faces around wind about the vertex's new place zero times, so not
+  // all of them can keep their turn (each would take an angle between 0 and
+  // half a turn, summing to a whole turn): such a corner is not tried.
+  struct Box {
+    double minX = -HUGE_VAL, minY = -HUGE_VAL, maxX = HUGE_VAL, maxY = HUGE_VAL;
+  };
+  Box ringBox(std::span<const std::uint32_t> fan) const {
+    const float s = static_cast<float>(size_);
+    Box box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const std::uint32_t c : fan) {
+      for (std::uint32_t step = 1; step < 3; ++step) {
+        const LightmapPoint& p = points_[c / 3][(c % 3 + step) % 3];
+        box = {std::min(box.minX, double{s * p.u}), std::min(box.minY, double{s * p.v}),
+               std::max(box.maxX, double{s * p.u}), std::max(box.maxY, double{s * p.v})};
+      }
+    }
+    return box;
   }
 
   // A vertex on the chart's outline may move only where its faces stay in
@@ -230,12 +293,12 @@ class ChartSnapper {
     return true;
   }
 
-  const Faces& faces_;
   std::span<const std::uint32_t> chartFaces_;
   const CellImage& image_;
   Placement placement_;
   std::int32_t size_;
-  std::vector<std::array<LightmapPoint, 3>>& points_;
+  std::vector<std::array<LightmapPoint, 3>> points_;  // per face of the chart, in chart order
+  std::vector<double> areas_;                         // the same faces' areas
   ChartVertices vertices_;
   FaceBuckets buckets_;
 };
@@ -250,11 +313,13 @@ std::size_t snapToTexelCorners(const Faces& faces, const Charts& charts, std::in
   std::vector<std::size_t> movedIn(chartCount, 0);
   std::atomic<std::size_t> next{0};
   onWorkers(std::min(threadsFor(threads), std::max<std::size_t>(chartCount, 1)), [&](std::size_t) {
+    std::vector<std::uint32_t> vertexOf(faces.positions.size(), UINT32_MAX);
     for (std::size_t c = next++; c < chartCount; c = next++) {
       const std::span<const std::uint32_t> chartFaces(charts.faces.data() + charts.faceStart[c],
                                                       charts.faces.data() + charts.faceStart[c + 1]);
-      ChartSnapper snapper(faces, chartFaces, cells.images[c], cells.placements[c], size, points);
+      ChartSnapper snapper(faces, chartFaces, cells.images[c], cells.placements[c], size, points, vertexOf);
       movedIn[c] = snapper.snap();
+      snapper.handBack(points);
     }
   });
   std::size_t moved = 0;
