@@ -1,5 +1,7 @@
 #include "uv/charts.h"
 
+#include "math/processor_count.h"
+
 #include "math/orientation.h"
 #include "uv/chart_shapes.h"
 
@@ -803,14 +805,14 @@ Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds
 }  // namespace
 
 Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
-                  const std::function<void(double)>& progress) {
+                  const std::function<void(double)>& progress, std::size_t threads) {
   const std::size_t count = faces.corners.size();
   std::vector<std::uint32_t> seeds;
   for (std::uint32_t f = 0; f < count; ++f) {
     if (faces.areas[f] > 0.0) seeds.push_back(f);
   }
   // Largest faces first: a chart grows from a face that matters.
-  std::sort(seeds.begin(), seeds.end(), [&](std::uint32_t a, std::uint32_t b) {
+  sortInParallel(seeds.begin(), seeds.end(), threads, [&](std::uint32_t a, std::uint32_t b) {
     return faces.areas[a] != faces.areas[b] ? faces.areas[a] > faces.areas[b] : a < b;
   });
   const double minimumCosine = std::cos(maxChartAngle * 3.14159265358979323846 / 180.0);

@@ -33,8 +33,9 @@ struct UnfoldLimits {
   double expectedDensity = 0;  // texels per unit, to judge charts by: large enough to roll out, faces not too thin
   bool unfold = true;          // false: every chart laid flat on a plane
 };
+// `threads` sort the seeds; the charts are the same for any number.
 Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
-                  const std::function<void(double)>& progress);
+                  const std::function<void(double)>& progress, std::size_t threads = 1);
 
 // True when the interiors of two triangles (counter-clockwise) overlap by
 // more than `tolerance`: no edge of either separates them.

@@ -561,9 +561,10 @@ void snap(const Faces& faces, const ChartSet& set, const LayoutOptions& options,
   if (!(laid.density > 0)) return;
   ChartCells cells;
   cells.placements = laid.placements;
-  for (std::size_t c = 0; c < set.count(); ++c) {
-    cells.images.push_back(cellsOf(placedTexels(set, c, laid.density, laid.placements[c])));
-  }
+  cells.images.resize(set.count());
+  forEachInParallel(set.count(), set.threads, [&](std::size_t c) {
+    cells.images[c] = cellsOf(placedTexels(set, c, laid.density, laid.placements[c]));
+  });
   laid.snappedVertices = snapToTexelCorners(faces, set.charts, options.size, cells, set.threads, laid.points);
 }
 
@@ -938,7 +939,7 @@ void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
 Laid chartsLaidOut(const Faces& faces, std::span<const SampledMesh> kept, const LayoutOptions& options,
                    const UnfoldLimits& unfold, const std::function<void(double)>& progress, ChartSet& set) {
   const double expectedDensity = unfold.expectedDensity;
-  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress);
+  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress, threadsFor(options.threads));
   findHulls(grown, threadsFor(options.threads));
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
   set = makeCharts(faces, std::move(grown), expectedDensity, options);
