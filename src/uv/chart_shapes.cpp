@@ -98,6 +98,14 @@ double doubledArea(const std::vector<Vec2>& polygon) {
 }
 
 double longThinLength(const Triangle2& t, double density) {
+  // Most faces are far shorter: their squared sides settle it without a
+  // square root (0.999: far beyond their rounding, a few parts in 1e16).
+  double longestSquared = 0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const double dx = t[(k + 1) % 3].x - t[k].x, dy = t[(k + 1) % 3].y - t[k].y;
+    longestSquared = std::max(longestSquared, dx * dx + dy * dy);
+  }
+  if (longestSquared * density * density < 0.999 * kLongThinTexels * kLongThinTexels) return INFINITY;
   double longest = 0;
   for (std::size_t k = 0; k < 3; ++k) {
     longest = std::max(longest, std::hypot(t[(k + 1) % 3].x - t[k].x, t[(k + 1) % 3].y - t[k].y));

@@ -807,14 +807,17 @@ Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds
 Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
                   const std::function<void(double)>& progress, std::size_t threads) {
   const std::size_t count = faces.corners.size();
-  std::vector<std::uint32_t> seeds;
+  // Largest faces first: a chart grows from a face that matters. Sorted
+  // with their areas beside them (looking each up costs more than the sort).
+  std::vector<std::pair<double, std::uint32_t>> byArea;
   for (std::uint32_t f = 0; f < count; ++f) {
-    if (faces.areas[f] > 0.0) seeds.push_back(f);
+    if (faces.areas[f] > 0.0) byArea.push_back({faces.areas[f], f});
   }
-  // Largest faces first: a chart grows from a face that matters.
-  sortInParallel(seeds.begin(), seeds.end(), threads, [&](std::uint32_t a, std::uint32_t b) {
-    return faces.areas[a] != faces.areas[b] ? faces.areas[a] > faces.areas[b] : a < b;
+  sortInParallel(byArea.begin(), byArea.end(), threads, [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second < b.second;
   });
+  std::vector<std::uint32_t> seeds(byArea.size());
+  for (std::size_t i = 0; i < byArea.size(); ++i) seeds[i] = byArea[i].second;
   const double minimumCosine = std::cos(maxChartAngle * 3.14159265358979323846 / 180.0);
   std::vector<char> rolledOut;
   Charts unfolded = growAll(faces, seeds, minimumCosine, unfold, progress, 0.0, &rolledOut);

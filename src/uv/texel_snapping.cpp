@@ -159,18 +159,22 @@ class ChartSnapper {
   // how many moved. Larger faces first.
   std::size_t snap() {
     std::vector<char> sampled(chartFaces_.size(), 0);
-    std::vector<std::uint32_t> unsampled;
+    struct Unsampled {
+      double area;
+      std::uint32_t face, place;  // the face's number, and its place in the chart
+    };
+    std::vector<Unsampled> unsampled;
     for (std::uint32_t i = 0; i < chartFaces_.size(); ++i) {
       sampled[i] = coversTexelCorner(points_[i], size_) ? 1 : 0;
-      if (sampled[i] == 0) unsampled.push_back(i);
+      if (sampled[i] == 0) unsampled.push_back({areas_[i], chartFaces_[i], i});
     }
-    std::sort(unsampled.begin(), unsampled.end(), [&](std::uint32_t a, std::uint32_t b) {
-      const double areaA = areas_[a], areaB = areas_[b];
-      return areaA != areaB ? areaA > areaB : chartFaces_[a] < chartFaces_[b];
+    std::sort(unsampled.begin(), unsampled.end(), [](const Unsampled& a, const Unsampled& b) {
+      return a.area != b.area ? a.area > b.area : a.face < b.face;
     });
     std::vector<char> movedAlready(vertices_.inner.size(), 0);
     std::size_t moved = 0;
-    for (const std::uint32_t face : unsampled) {
+    for (const Unsampled& next : unsampled) {
+      const std::uint32_t face = next.place;
       for (std::uint32_t k = 0; k < 3 && sampled[face] == 0; ++k) {
         const std::uint32_t vertex = vertices_.vertexOfCorner[3 * face + k];
         if (movedAlready[vertex] != 0 || !moveOntoCorner(face, k, vertex, sampled)) continue;
