@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -17,18 +18,32 @@ std::size_t usableProcessorCount();
 inline std::size_t threadsFor(std::size_t requested) { return requested > 0 ? requested : usableProcessorCount(); }
 
 // Runs work(0) here and work(1), ... work(count - 1) on threads of their own;
-// a thread the system refuses is done here instead.
+// a thread the system refuses is done here instead. Once all are done, the
+// first exception any of them threw (by index) is thrown here.
 template <typename Work>
 void onWorkers(std::size_t count, Work&& work) {
-  std::vector<std::jthread> helpers;
-  for (std::size_t index = 1; index < count; ++index) {
+  std::vector<std::exception_ptr> thrown(std::max<std::size_t>(count, 1));
+  const auto caught = [&](std::size_t index) {
     try {
-      helpers.emplace_back(work, index);
-    } catch (const std::system_error&) {
       work(index);
+    } catch (...) {
+      thrown[index] = std::current_exception();
     }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t index = 1; index < count; ++index) {
+      try {
+        helpers.emplace_back(caught, index);
+      } catch (const std::system_error&) {
+        caught(index);
+      }
+    }
+    caught(0);
   }
-  work(0);
+  for (const std::exception_ptr& exception : thrown) {
+    if (exception) std::rethrow_exception(exception);
+  }
 }
 
 // Runs work(i) for every i in [0, count), in `threads` stretches of
