@@ -12,6 +12,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <string>
+#include <mutex>
 #include <tuple>
 
 #include <lumivex/layout.h>
@@ -1025,6 +1027,47 @@ TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
       EXPECT_EQ(fromBottom[c].y, remembered[c].y) << c;
     }
   }
+}
+
+// With a density tried ahead on a second thread, the search asks every
+// density it asked alone, in the same steps, and finds the same one, for
+// answers that hold below a threshold or (as a packing may) come and go.
+TEST(Packing, TheSearchTryingADensityAheadFindsTheSameOne) {
+  const std::pair<const char*, std::function<bool(double)>> answers[] = {
+      {"below 1", [](double at) { return at <= 1.0; }},
+      {"below 0.3", [](double at) { return at <= 0.3; }},
+      {"never", [](double) { return false; }},
+      {"always", [](double) { return true; }},
+      {"in bands", [](double at) { return at <= 1.0 && std::fmod(at * 97.0, 1.0) < 0.6; }},
+      {"scattered", [](double at) { return std::hash<double>{}(at) % 3 != 0 && at < 2.0; }}};
+  for (const auto& [label, fits] : answers) {
+    for (const double start : {0.2, 0.99, 1.0, 1.7}) {
+      SCOPED_TRACE(std::string(label) + " from " + std::to_string(start));
+      std::vector<double> asked[2];
+      std::vector<int> steps[2];
+      double found[2];
+      std::mutex lock;
+      for (const std::size_t threads : {1, 2}) {
+        found[threads - 1] = uv::largestFittingDensity(
+            start, 0.5, 1.15, 1.002,
+            [&](double at) {
+              const std::lock_guard<std::mutex> hold(lock);
+              asked[threads - 1].push_back(at);
+              return fits(at);
+            },
+            [&](int step) { steps[threads - 1].push_back(step); }, threads);
+      }
+      EXPECT_EQ(found[0], found[1]);
+      EXPECT_EQ(steps[0], steps[1]);
+      for (const double at : asked[0]) EXPECT_NE(std::count(asked[1].begin(), asked[1].end(), at), 0) << at;
+      EXPECT_LE(asked[1].size(), 2 * asked[0].size());
+    }
+  }
+  // What a density tried ahead throws reaches the caller.
+  EXPECT_THROW(uv::largestFittingDensity(
+                   1.0, 0.5, 1.15, 1.002, [](double at) { return at < 1.1 ? true : throw std::bad_alloc(); },
+                   [](int) {}, 2),
+               std::bad_alloc);
 }
 
 // Raising a density another way found: never asked at or below it, the

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <numeric>
 #include <optional>
 
@@ -425,14 +427,14 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
   const Atlas taken = keptCells(kept, options.size, takenCells);
   const auto cancelled = [&] { return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed); };
   const auto fitsWay = [&](const PackingWay& way, const std::vector<std::uint32_t>& order, double at,
-                           std::vector<Placement>& placed, std::vector<Placement>& trial) {
+                           std::vector<Placement>& placed) {
+    std::vector<Placement> trial;
     if (cancelled() || !packTurned(allTurnedCells(set, at, options), order, way.rule, taken, options, trial)) {
       return false;
     }
     placed.swap(trial);
     return true;
   };
-  std::vector<Placement> trial;
   if (options.texelsPerUnit > 0) {  // the cells once, for every way
     const std::vector<TurnedCells> turns = allTurnedCells(set, options.texelsPerUnit, options);
     for (const PackingWay& way : kPackingWays) {
@@ -449,20 +451,29 @@ double packCharts(const ChartSet& set, std::span<const SampledMesh> kept, const 
       near > 0 ? near : rectangleDensity(set, options, progress) * std::sqrt(std::max(freeShare, 1e-6));
   if (!(estimate > 0)) return 0;
   const std::vector<std::uint32_t> first = chartOrder(set, kPackingWays[0].order);
+  // Two densities may be tried at once: each keeps its places apart.
+  std::mutex fittedLock;
+  std::map<double, std::vector<Placement>> fitted;
   const double density = largestFittingDensity(
       estimate, near > 0 ? kNearStep : 0.5, near > 0 ? 1 / kNearStep : 1.15, kDensityTolerance,
-      [&](double at) { return fitsWay(kPackingWays[0], first, at, placements, trial); },
-      [&](int step) { progress(0.75 + 0.1 * std::min(step, 10) / 10.0); });
+      [&](double at) {
+        std::vector<Placement> placed;
+        if (!fitsWay(kPackingWays[0], first, at, placed)) return false;
+        const std::lock_guard<std::mutex> hold(fittedLock);
+        fitted[at] = std::move(placed);
+        return true;
+      },
+      [&](int step) { progress(0.75 + 0.1 * std::min(step, 10) / 10.0); }, set.threads);
   if (!(density > 0)) return 0;
+  placements = std::move(fitted[density]);
   constexpr std::size_t kOthers = kPackingWays.size() - 1;
   std::array<double, kOthers> raised{};
   std::array<std::vector<Placement>, kOthers> placedBy;
   forEachInParallel(kOthers, set.threads, [&](std::size_t w) {
     const PackingWay& way = kPackingWays[w + 1];
     const std::vector<std::uint32_t> order = chartOrder(set, way.order);
-    std::vector<Placement> scratch;
     raised[w] = raisedDensity(density, kRaiseStep, kDensityTolerance,
-                              [&](double at) { return fitsWay(way, order, at, placedBy[w], scratch); });
+                              [&](double at) { return fitsWay(way, order, at, placedBy[w]); });
   });
   progress(0.9);
   const auto best = std::max_element(raised.begin(), raised.end());  // the first of equals

@@ -1,5 +1,7 @@
 #include "uv/packing.h"
 
+#include "math/processor_count.h"
+
 #include <algorithm>
 #include <climits>
 #include <limits>
@@ -12,29 +14,56 @@ namespace lumivex::uv {
 // fitting (with no growth the first fit is kept), then bisection until the
 // density that fails is within `tolerance` of the one that fits. 0 when
 // nothing fits at all.
-double largestFittingDensity(double start, double shrink, double growth, double tolerance,
-                             const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone) {
-  double fitting = 0, failing = 0, next = start;
-  for (int step = 0; step < 60; ++step) {
-    if (fits(next)) {
-      fitting = next;
-    } else {
-      failing = next;
-    }
-    stepDone(step);
+namespace {
+
+// Where the search for the largest fitting density stands, and the density
+// it asks next.
+struct DensitySearch {
+  double shrink, growth, tolerance;
+  double fitting = 0, failing = 0, next;
+  int step = 0;
+  bool done = false;
+  bool lastFitted = true;  // the guess for the next answer: mostly as the last one
+
+  void answer(bool fits) {
+    (fits ? fitting : failing) = next;
+    lastFitted = fits;
+    done = ++step >= 60;
     if (fitting == 0) {
       next *= shrink;
-      if (!(next > 1e-300)) break;
+      done = done || !(next > 1e-300);
     } else if (failing == 0) {
-      if (growth == 0) break;
+      done = done || growth == 0;
       next = fitting * growth;
     } else if (failing / fitting < tolerance) {
-      break;
+      done = true;
     } else {
       next = std::sqrt(fitting * failing);
     }
   }
-  return fitting;
+};
+
+}  // namespace
+
+double largestFittingDensity(double start, double shrink, double growth, double tolerance,
+                             const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone,
+                             std::size_t threads) {
+  DensitySearch search{shrink, growth, tolerance, 0, 0, start};
+  while (!search.done) {
+    // The density after this one, if the answer is as guessed, asked beside it.
+    DensitySearch guessed = search;
+    guessed.answer(search.lastFitted);
+    const bool ahead = threads > 1 && !guessed.done;
+    bool answers[2] = {};
+    onWorkers(ahead ? 2 : 1, [&](std::size_t k) { answers[k] = fits(k == 0 ? search.next : guessed.next); });
+    search.answer(answers[0]);
+    stepDone(search.step - 1);
+    if (ahead && !search.done && answers[0] == guessed.lastFitted) {
+      search.answer(answers[1]);
+      stepDone(search.step - 1);
+    }
+  }
+  return search.fitting;
 }
 
 double raisedDensity(double fitting, double step, double tolerance, const std::function<bool(double)>& fits) {

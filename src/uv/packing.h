@@ -96,9 +96,13 @@ class Atlas {
 // `shrink` (below 1) while nothing fits; once something has, up by `growth`
 // while it keeps fitting (with no growth the first fit is kept), then
 // bisection until the density that fails is within `tolerance` of the one
-// that fits. 0 when nothing fits at all.
+// that fits. 0 when nothing fits at all. With `threads` above 1, the density
+// after the next (if the next answers as the last did) is asked beside it,
+// so `fits` must allow two calls at once; the densities that count, and the
+// result, are the same for any number.
 double largestFittingDensity(double start, double shrink, double growth, double tolerance,
-                             const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone);
+                             const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone,
+                             std::size_t threads = 1);
 
 // A density above `fitting` (which fits some other way) at which `fits`
 // holds: up by `step` while it does, then bisection until the density that
