@@ -1029,6 +1029,33 @@ TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
   }
 }
 
+// The square's rows against a plain array of cells: after each run of
+// cells taken, the longest free run of the row and the last taken cell of
+// ranges agree, for sizes that end within a word and on its last cell.
+TEST(Packing, TakenCellsAndFreeRunsMatchAPlainCount) {
+  std::mt19937 random(11);
+  for (const std::int32_t size : {1, 63, 64, 65, 130, 512}) {
+    SCOPED_TRACE(size);
+    uv::Atlas atlas(size);
+    std::vector<char> taken(static_cast<std::size_t>(size), 0);
+    std::uniform_int_distribution<std::int32_t> cell(0, size - 1), length(1, std::max(1, size / 6));
+    for (int run = 0; run < 40; ++run) {
+      const std::int32_t first = cell(random), last = std::min(size - 1, first + length(random) - 1);
+      atlas.take(2 % size, first, last);
+      std::fill(taken.begin() + first, taken.begin() + last + 1, 1);
+      std::int32_t longest = 0, free = 0;
+      for (const char t : taken) longest = std::max(longest, free = t != 0 ? 0 : free + 1);
+      ASSERT_EQ(atlas.longestFree(2 % size), longest) << "after " << first << " to " << last;
+      const std::int32_t a = cell(random), b = cell(random);
+      std::int32_t lastTaken = -1;
+      for (std::int32_t x = std::min(a, b); x <= std::max(a, b); ++x) {
+        if (taken[static_cast<std::size_t>(x)] != 0) lastTaken = x;
+      }
+      ASSERT_EQ(atlas.lastTaken(2 % size, std::min(a, b), std::max(a, b)), lastTaken);
+    }
+  }
+}
+
 // With a density tried ahead on a second thread, the search asks every
 // density it asked alone, in the same steps, and finds the same one, for
 // answers that hold below a threshold or (as a packing may) come and go.

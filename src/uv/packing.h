@@ -9,6 +9,7 @@
 // that charts nest into the room other charts leave.
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -77,11 +78,26 @@ class Atlas {
   }
   void take(std::int32_t row, std::int32_t first, std::int32_t last) {
     std::uint64_t* words = &bits_[static_cast<std::size_t>(row) * words_];
-    for (std::int32_t x = first; x <= last; ++x) words[x / 64] |= std::uint64_t{1} << (x % 64);
+    for (std::int32_t w = first / 64; first <= last && w <= last / 64; ++w) {
+      const std::int32_t from = std::max(first, w * 64) % 64, to = std::min(last, w * 64 + 63) % 64;
+      words[w] |= (~std::uint64_t{0} >> (63 - to)) & (~std::uint64_t{0} << from);
+    }
+    // The longest free run, taken and free stretches of a word at a time.
     std::int32_t longest = 0, run = 0;
-    for (std::int32_t x = 0; x < size_; ++x) {
-      run = (words[x / 64] >> (x % 64) & 1) != 0 ? 0 : run + 1;
-      longest = std::max(longest, run);
+    for (std::int32_t w = 0; w < words_; ++w) {
+      const std::int32_t cells = std::min(64, size_ - 64 * w);
+      for (std::int32_t x = 0; x < cells;) {
+        const std::uint64_t rest = words[w] >> x;
+        if ((rest & 1) != 0) {
+          x += std::countr_one(rest);
+          run = 0;
+        } else {
+          const std::int32_t free = std::min(std::countr_zero(rest), cells - x);  // 64 where all are free
+          x += free;
+          run += free;
+          longest = std::max(longest, run);
+        }
+      }
     }
     longestFree_[static_cast<std::size_t>(row)] = longest;
   }
