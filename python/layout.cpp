@@ -186,9 +186,8 @@ void defineLayoutFunctions(py::module_& m) {
         "lists of positions, triangles (and normals); the dict then holds meshes, per mesh xref, triangles, uvs,\n"
         "chart_ids and its own texels_per_unit, with the figures for all. kept: meshes already in the square (dicts\n"
         "with positions, triangles and lightmap_uv, or as read_mesh gives them), whose texels stay clear.\n"
-        "texels_per_unit: 0 for the largest\n"
-        "density that fits, else that density (ValueError when the charts do not fit). The GIL is released and\n"
-        "Ctrl-C stops it.");
+        "texels_per_unit: 0 for the largest density that fits, else that density (ValueError when the charts do\n"
+        "not fit). The GIL is released and Ctrl-C stops it.");
   m.def("check_layout", &check, py::arg("positions"), py::arg("triangles"), py::arg("uvs"), py::arg("size"),
         "Checks a lightmap layout at `size` exactly as the sampler sees it: positions (n, 3), triangles (m, 3), uvs\n"
         "(n, 2), or lists of them for several meshes. Returns a dict with triangles, outside, zero_area,\n"

@@ -756,7 +756,9 @@ std::vector<double> fairRaises(const Faces& faces, const ChartSet& set, std::spa
     };
     if (loss(1.0) > 0) calibration[m] = losses[m].share() / loss(1.0);
     raises[m] = kMeshRaiseStep;
-    while (raises[m] < kMostRaise && calibration[m] * loss(raises[m]) > kRaisedLossGoal) raises[m] *= kMeshRaiseStep;
+    while (raises[m] < kMostRaise && calibration[m] * loss(raises[m]) > kRaisedLossGoal) {
+      raises[m] = std::min(kMostRaise, raises[m] * kMeshRaiseStep);
+    }
     any = true;
   }
   if (!any) return {};
