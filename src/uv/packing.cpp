@@ -9,11 +9,6 @@
 
 namespace lumivex::uv {
 
-// The largest density at which `fits` holds, searched from `start`: down by
-// halves while nothing fits; once something has, up by `growth` while it keeps
-// fitting (with no growth the first fit is kept), then bisection until the
-// density that fails is within `tolerance` of the one that fits. 0 when
-// nothing fits at all.
 namespace {
 
 // Where the search for the largest fitting density stands, and the density
@@ -45,6 +40,9 @@ struct DensitySearch {
 
 }  // namespace
 
+// Each round asks the next density and, beside it, the one after it if the
+// next answers as the last did; that second answer counts only when the guess
+// was right, so the densities that count are those asked one at a time.
 double largestFittingDensity(double start, double shrink, double growth, double tolerance,
                              const std::function<bool(double)>& fits, const std::function<void(int step)>& stepDone,
                              std::size_t threads) {
