@@ -366,7 +366,9 @@ INSTANTIATE_TEST_SUITE_P(
 // column of faces at its seam), each face keeping its shape: every side of
 // the chart at one density, within the 2 % a face may stretch each way. Laid
 // flat on a plane instead, a chart takes at most a third of the tube, and
-// its faces at the side shrink to half their width.
+// its faces at the side shrink to half their width. At a density the caller
+// fixes: left to find its own, a lone tube is laid flat, its thirds covering
+// more of the square than one strip twice as long as wide.
 TEST(GeneratedLayouts, TubesAndConesRollOutWholeKeepingTheirSides) {
   const std::pair<const char*, std::function<TestMesh()>> cases[] = {
       {"tube", cylinder},
@@ -381,7 +383,9 @@ TEST(GeneratedLayouts, TubesAndConesRollOutWholeKeepingTheirSides) {
     SCOPED_TRACE(label);
     TestMesh mesh = make();
     GeneratedLayout result;
-    ASSERT_TRUE(layOut({&mesh}, LayoutOptions{}, result));
+    LayoutOptions options;
+    options.texelsPerUnit = 40;  // the tube 250 texels round, 120 long
+    ASSERT_TRUE(layOut({&mesh}, options, result));
     const std::vector<std::uint32_t>& chartOf = result.meshes[0].chartIds;
     std::map<std::uint32_t, std::size_t> facesIn;
     for (const std::uint32_t c : chartOf) ++facesIn[c];
@@ -406,6 +410,27 @@ TEST(GeneratedLayouts, TubesAndConesRollOutWholeKeepingTheirSides) {
 // At a density the caller fixes, a tube rolled out whole (6.3 units round,
 // 132 texels at 21 per unit) is longer than the square leaves (124): laid
 // flat in three charts it fits, and the layout says so instead of refusing.
+// A finely divided tube with its two caps: rolled out whole, its side is one
+// chart three times as long as wide, which leaves much of the square empty;
+// laid flat, its thirds fit around the caps and cover more.
+TEST(GeneratedLayouts, ACappedTubeIsLaidFlatWhereThatCoversMore) {
+  TestMesh mesh = grid(256, 1, true, [](double s, double t) {
+    return std::array<double, 3>{std::cos(2 * kPi * s), std::sin(2 * kPi * s), 2 * t - 1};
+  });
+  MeshBuilder caps;
+  caps.mesh = mesh;
+  const std::uint32_t bottom = caps.vertex(0, 0, -1), top = caps.vertex(0, 0, 1);
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    caps.triangle(bottom, (i + 1) % 256, i);
+    caps.triangle(top, 256 + i, 256 + (i + 1) % 256);
+  }
+  mesh = caps.mesh;
+  GeneratedLayout result;
+  ASSERT_TRUE(layOut({&mesh}, LayoutOptions{}, result));
+  // Rolled out: 0.47 of the square in 4 charts; laid flat: 0.72 in 6.
+  EXPECT_GT(result.coveredShare, 0.6) << result.charts << " charts";
+}
+
 TEST(GeneratedLayouts, AFixedDensityAtWhichARolledOutTubeIsTooLongStillFits) {
   TestMesh mesh = cylinder();
   LayoutOptions options;

@@ -761,15 +761,18 @@ std::vector<std::uint32_t> piecesOf(const Faces& faces) {
 
 // Each piece of the surface with the charts of whichever way gives it fewer
 // (laid flat on planes where as many), in the order their seeds were grown.
-// `projected` holds the charts of the pieces `regrown` only.
+// `projected` holds the charts of the pieces `regrown` only. `rolledOut`, where
+// given, is set when a piece keeps charts rolled out.
 Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds, const std::vector<std::uint32_t>& piece,
-                     const std::vector<char>& regrown, const Charts& projected, const Charts& unfolded) {
+                     const std::vector<char>& regrown, const Charts& projected, const Charts& unfolded,
+                     bool* rolledOut) {
   const auto seedOf = [](const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; };
   std::vector<std::int64_t> unfoldedFewer(regrown.size(), 0);  // projected charts less unfolded ones
   for (std::size_t c = 0; c + 1 < projected.faceStart.size(); ++c) ++unfoldedFewer[piece[seedOf(projected, c)]];
   for (std::size_t c = 0; c + 1 < unfolded.faceStart.size(); ++c) --unfoldedFewer[piece[seedOf(unfolded, c)]];
   for (std::size_t p = 0; p < regrown.size(); ++p) {
     if (regrown[p] == 0) unfoldedFewer[p] = 1;  // the same charts either way: those in hand
+    if (regrown[p] != 0 && unfoldedFewer[p] > 0 && rolledOut != nullptr) *rolledOut = true;
   }
   std::vector<std::uint32_t> rank(faces.corners.size(), 0);
   for (std::size_t i = 0; i < seeds.size(); ++i) rank[seeds[i]] = static_cast<std::uint32_t>(i);
@@ -805,7 +808,7 @@ Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds
 }  // namespace
 
 Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
-                  const std::function<void(double)>& progress, std::size_t threads) {
+                  const std::function<void(double)>& progress, std::size_t threads, bool* rolledOut) {
   const std::size_t count = faces.corners.size();
   // Largest faces first: a chart grows from a face that matters. Sorted
   // with their areas beside them (looking each up costs more than the sort).
@@ -819,15 +822,16 @@ Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& 
   std::vector<std::uint32_t> seeds(byArea.size());
   for (std::size_t i = 0; i < byArea.size(); ++i) seeds[i] = byArea[i].second;
   const double minimumCosine = std::cos(maxChartAngle * 3.14159265358979323846 / 180.0);
-  std::vector<char> rolledOut;
-  Charts unfolded = growAll(faces, seeds, minimumCosine, unfold, progress, 0.0, &rolledOut);
+  if (rolledOut != nullptr) *rolledOut = false;
+  std::vector<char> rolled;
+  Charts unfolded = growAll(faces, seeds, minimumCosine, unfold, progress, 0.0, &rolled);
   // A piece with no chart rolled out has the charts it would have laid flat
   // on planes (the same seeds in the same order): only the others are grown
   // again that way, to compare.
   const std::vector<std::uint32_t> piece = piecesOf(faces);
   std::vector<char> regrown(piece.empty() ? 0 : *std::max_element(piece.begin(), piece.end()) + 1, 0);
-  for (std::size_t c = 0; c < rolledOut.size(); ++c) {
-    if (rolledOut[c] != 0) regrown[piece[unfolded.faces[unfolded.faceStart[c]]]] = 1;
+  for (std::size_t c = 0; c < rolled.size(); ++c) {
+    if (rolled[c] != 0) regrown[piece[unfolded.faces[unfolded.faceStart[c]]]] = 1;
   }
   if (std::find(regrown.begin(), regrown.end(), 1) == regrown.end()) return unfolded;
   std::vector<std::uint32_t> seedsAgain;
@@ -836,7 +840,7 @@ Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& 
   }
   const Charts projected =
       growAll(faces, seedsAgain, minimumCosine, UnfoldLimits{unfold.expectedDensity, false}, progress, 0.3);
-  return fewerPerPiece(faces, seeds, piece, regrown, projected, unfolded);
+  return fewerPerPiece(faces, seeds, piece, regrown, projected, unfolded, rolledOut);
 }
 
 }  // namespace lumivex::uv

@@ -947,12 +947,49 @@ void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
   }
 }
 
+// The same surface in charts laid flat on planes instead of rolled out,
+// kept when they cover more of the square, beyond the density search's
+// tolerance squared, so that a tie keeps the fewer charts. Covered share,
+// not density: laid flat, a tilted face takes less of the square at the same
+// density. Packed once first at the density where they would cover just
+// that much, then, where they fit, laid out afresh (the density found for
+// the charts rolled out says little of theirs). At a density the caller
+// fixed, the charts rolled out are kept where they fit.
+void keepFlatWhereItCoversMore(const Faces& faces, ChartSet flat, std::span<const SampledMesh> kept,
+                               const LayoutOptions& options, const std::function<void(double)>& progress,
+                               ChartSet& set, Laid& laid) {
+  if (options.texelsPerUnit > 0 && laid.density > 0) return;
+  const auto stay = [&](double) { progress(0.9); };  // progress does not go back; a cancel still stops
+  const double beyond = kDensityTolerance * kDensityTolerance;
+  if (laid.density > 0) {
+    // First packed once at the density where they would cover as much:
+    // most that cannot beat the charts rolled out stop there.
+    double area = 0;  // as laid flat, in model units
+    for (std::size_t c = 0; c < flat.count(); ++c) {
+      for (std::uint32_t i = flat.charts.faceStart[c]; i < flat.charts.faceStart[c + 1]; ++i) {
+        const Triangle2& t = flat.charts.flat[flat.charts.faces[i]];
+        area += 0.5 * cross2(t[0], t[1], t[2]) * flat.scale[c] * flat.scale[c];
+      }
+    }
+    LayoutOptions atEqualShare = options;
+    atEqualShare.texelsPerUnit = options.size * std::sqrt(laid.coveredShare * beyond / area);
+    std::vector<Placement> placements;
+    if (!(area > 0) || !(packCharts(flat, kept, atEqualShare, stay, placements, 0) > 0)) return;
+  }
+  Laid again = layOut(faces, flat, kept, options, stay);
+  if (again.density > 0 && (!(laid.density > 0) || again.coveredShare > laid.coveredShare * beyond)) {
+    set = std::move(flat);
+    laid = std::move(again);
+  }
+}
+
 // The charts grown (rolled out within `unfold`), shaped, cut where hollow if
 // that packs denser, and laid out.
 Laid chartsLaidOut(const Faces& faces, std::span<const SampledMesh> kept, const LayoutOptions& options,
                    const UnfoldLimits& unfold, const std::function<void(double)>& progress, ChartSet& set) {
   const double expectedDensity = unfold.expectedDensity;
-  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress, threadsFor(options.threads));
+  bool rolledOut = false;
+  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress, threadsFor(options.threads), &rolledOut);
   findHulls(grown, threadsFor(options.threads));
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
   set = makeCharts(faces, std::move(grown), expectedDensity, options);
@@ -961,6 +998,14 @@ Laid chartsLaidOut(const Faces& faces, std::span<const SampledMesh> kept, const 
   if (!hollowCut.faceStart.empty()) cut = makeCharts(faces, std::move(hollowCut), expectedDensity, options, &set);
   Laid laid = layOut(faces, set, kept, options, progress);
   if (cut) keepDenser(faces, std::move(*cut), kept, options, progress, set, laid);
+  // Fewer charts rolled out may still cover less than the same surface laid
+  // flat on planes (a tube's thirds fitting around its caps).
+  if (rolledOut) {
+    Charts flat = growCharts(faces, options.maxChartAngle, UnfoldLimits{expectedDensity, false},
+                             [&](double) { progress(0.9); }, threadsFor(options.threads));
+    keepFlatWhereItCoversMore(faces, makeCharts(faces, std::move(flat), expectedDensity, options, &set), kept, options,
+                              progress, set, laid);
+  }
   return laid;
 }
 
