@@ -759,21 +759,12 @@ std::vector<std::uint32_t> piecesOf(const Faces& faces) {
   return piece;
 }
 
-// Each piece of the surface with the charts of whichever way gives it fewer
-// (laid flat on planes where as many), in the order their seeds were grown.
-// `projected` holds the charts of the pieces `regrown` only. `rolledOut`, where
-// given, is set when a piece keeps charts rolled out.
-Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds, const std::vector<std::uint32_t>& piece,
-                     const std::vector<char>& regrown, const Charts& projected, const Charts& unfolded,
-                     bool* rolledOut) {
+// The charts of each piece of the surface from `unfolded` where `rolledIn`
+// says so, from `projected` elsewhere, in the order their seeds were grown.
+Charts chartsOfPieces(const Faces& faces, const std::vector<std::uint32_t>& seeds,
+                      const std::vector<std::uint32_t>& piece, const std::vector<char>& rolledIn,
+                      const Charts& projected, const Charts& unfolded) {
   const auto seedOf = [](const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; };
-  std::vector<std::int64_t> unfoldedFewer(regrown.size(), 0);  // projected charts less unfolded ones
-  for (std::size_t c = 0; c + 1 < projected.faceStart.size(); ++c) ++unfoldedFewer[piece[seedOf(projected, c)]];
-  for (std::size_t c = 0; c + 1 < unfolded.faceStart.size(); ++c) --unfoldedFewer[piece[seedOf(unfolded, c)]];
-  for (std::size_t p = 0; p < regrown.size(); ++p) {
-    if (regrown[p] == 0) unfoldedFewer[p] = 1;  // the same charts either way: those in hand
-    if (regrown[p] != 0 && unfoldedFewer[p] > 0 && rolledOut != nullptr) *rolledOut = true;
-  }
   std::vector<std::uint32_t> rank(faces.corners.size(), 0);
   for (std::size_t i = 0; i < seeds.size(); ++i) rank[seeds[i]] = static_cast<std::uint32_t>(i);
   struct Chosen {
@@ -785,7 +776,7 @@ Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds
   for (const Charts* from : {&projected, &unfolded}) {
     for (std::size_t c = 0; c + 1 < from->faceStart.size(); ++c) {
       const std::uint32_t seed = seedOf(*from, c);
-      if ((unfoldedFewer[piece[seed]] > 0) == (from == &unfolded)) chosen.push_back({rank[seed], from, static_cast<std::uint32_t>(c)});
+      if ((rolledIn[piece[seed]] != 0) == (from == &unfolded)) chosen.push_back({rank[seed], from, static_cast<std::uint32_t>(c)});
     }
   }
   std::sort(chosen.begin(), chosen.end(), [](const Chosen& a, const Chosen& b) { return a.seedRank < b.seedRank; });
@@ -805,10 +796,27 @@ Charts fewerPerPiece(const Faces& faces, const std::vector<std::uint32_t>& seeds
   return charts;
 }
 
+// Per piece, whether it keeps its charts rolled out: where they are fewer
+// than laid flat on planes. `projected` holds the charts of the pieces
+// `regrown` only; the others' charts are the same either way, those in
+// `unfolded`.
+std::vector<char> fewerRolledOut(const std::vector<std::uint32_t>& piece, const std::vector<char>& regrown,
+                                 const Charts& projected, const Charts& unfolded) {
+  const auto seedOf = [](const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; };
+  std::vector<std::int64_t> unfoldedFewer(regrown.size(), 0);  // projected charts less unfolded ones
+  for (std::size_t c = 0; c + 1 < projected.faceStart.size(); ++c) ++unfoldedFewer[piece[seedOf(projected, c)]];
+  for (std::size_t c = 0; c + 1 < unfolded.faceStart.size(); ++c) --unfoldedFewer[piece[seedOf(unfolded, c)]];
+  std::vector<char> rolledIn(regrown.size(), 1);
+  for (std::size_t p = 0; p < regrown.size(); ++p) {
+    if (regrown[p] != 0) rolledIn[p] = unfoldedFewer[p] > 0 ? 1 : 0;
+  }
+  return rolledIn;
+}
+
 }  // namespace
 
 Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
-                  const std::function<void(double)>& progress, std::size_t threads, bool* rolledOut) {
+                  const std::function<void(double)>& progress, std::size_t threads, Charts* laidFlat) {
   const std::size_t count = faces.corners.size();
   // Largest faces first: a chart grows from a face that matters. Sorted
   // with their areas beside them (looking each up costs more than the sort).
@@ -822,7 +830,6 @@ Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& 
   std::vector<std::uint32_t> seeds(byArea.size());
   for (std::size_t i = 0; i < byArea.size(); ++i) seeds[i] = byArea[i].second;
   const double minimumCosine = std::cos(maxChartAngle * 3.14159265358979323846 / 180.0);
-  if (rolledOut != nullptr) *rolledOut = false;
   std::vector<char> rolled;
   Charts unfolded = growAll(faces, seeds, minimumCosine, unfold, progress, 0.0, &rolled);
   // A piece with no chart rolled out has the charts it would have laid flat
@@ -840,7 +847,16 @@ Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& 
   }
   const Charts projected =
       growAll(faces, seedsAgain, minimumCosine, UnfoldLimits{unfold.expectedDensity, false}, progress, 0.3);
-  return fewerPerPiece(faces, seeds, piece, regrown, projected, unfolded, rolledOut);
+  const std::vector<char> rolledIn = fewerRolledOut(piece, regrown, projected, unfolded);
+  // All laid flat: `unfolded` holds those of the pieces not grown again.
+  bool anyRolledOut = false;
+  std::vector<char> flatIn(regrown.size());
+  for (std::size_t p = 0; p < regrown.size(); ++p) {
+    anyRolledOut = anyRolledOut || (regrown[p] != 0 && rolledIn[p] != 0);
+    flatIn[p] = regrown[p] == 0 ? 1 : 0;
+  }
+  if (laidFlat != nullptr && anyRolledOut) *laidFlat = chartsOfPieces(faces, seeds, piece, flatIn, projected, unfolded);
+  return chartsOfPieces(faces, seeds, piece, rolledIn, projected, unfolded);
 }
 
 }  // namespace lumivex::uv

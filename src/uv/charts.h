@@ -34,9 +34,11 @@ struct UnfoldLimits {
   bool unfold = true;          // false: every chart laid flat on a plane
 };
 // `threads` sort the seeds; the charts are the same for any number.
-// `rolledOut`, where given, tells whether any chart kept is rolled out.
+// `laidFlat`, where given and a chart kept is rolled out, receives the same
+// surface in charts all laid flat on planes (as with `unfold.unfold` false);
+// it is left as it is otherwise.
 Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& unfold,
-                  const std::function<void(double)>& progress, std::size_t threads = 1, bool* rolledOut = nullptr);
+                  const std::function<void(double)>& progress, std::size_t threads = 1, Charts* laidFlat = nullptr);
 
 // True when the interiors of two triangles (counter-clockwise) overlap by
 // more than `tolerance`: no edge of either separates them.

@@ -953,12 +953,12 @@ void handOut(std::span<const SampledMesh> meshes, const Charts& charts,
 // not density: laid flat, a tilted face takes less of the square at the same
 // density. Packed once first at the density where they would cover just
 // that much, then, where they fit, laid out afresh (the density found for
-// the charts rolled out says little of theirs). At a density the caller
-// fixed, the charts rolled out are kept where they fit.
+// the charts rolled out says little of theirs). Only where the density is
+// searched: at one the caller fixed, `generate` lays the charts flat where
+// those rolled out do not fit.
 void keepFlatWhereItCoversMore(const Faces& faces, ChartSet flat, std::span<const SampledMesh> kept,
                                const LayoutOptions& options, const std::function<void(double)>& progress,
                                ChartSet& set, Laid& laid) {
-  if (options.texelsPerUnit > 0 && laid.density > 0) return;
   const auto stay = [&](double) { progress(0.9); };  // progress does not go back; a cancel still stops
   const double beyond = kDensityTolerance * kDensityTolerance;
   if (laid.density > 0) {
@@ -988,8 +988,8 @@ void keepFlatWhereItCoversMore(const Faces& faces, ChartSet flat, std::span<cons
 Laid chartsLaidOut(const Faces& faces, std::span<const SampledMesh> kept, const LayoutOptions& options,
                    const UnfoldLimits& unfold, const std::function<void(double)>& progress, ChartSet& set) {
   const double expectedDensity = unfold.expectedDensity;
-  bool rolledOut = false;
-  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress, threadsFor(options.threads), &rolledOut);
+  Charts laidFlat;  // the same surface laid flat, where charts are rolled out
+  Charts grown = growCharts(faces, options.maxChartAngle, unfold, progress, threadsFor(options.threads), &laidFlat);
   findHulls(grown, threadsFor(options.threads));
   Charts hollowCut = splitHollowCharts(grown, expectedDensity, options.padding);
   set = makeCharts(faces, std::move(grown), expectedDensity, options);
@@ -1000,11 +1000,9 @@ Laid chartsLaidOut(const Faces& faces, std::span<const SampledMesh> kept, const 
   if (cut) keepDenser(faces, std::move(*cut), kept, options, progress, set, laid);
   // Fewer charts rolled out may still cover less than the same surface laid
   // flat on planes (a tube's thirds fitting around its caps).
-  if (rolledOut) {
-    Charts flat = growCharts(faces, options.maxChartAngle, UnfoldLimits{expectedDensity, false},
-                             [&](double) { progress(0.9); }, threadsFor(options.threads));
-    keepFlatWhereItCoversMore(faces, makeCharts(faces, std::move(flat), expectedDensity, options, &set), kept, options,
-                              progress, set, laid);
+  if (!laidFlat.faceStart.empty() && options.texelsPerUnit == 0) {
+    keepFlatWhereItCoversMore(faces, makeCharts(faces, std::move(laidFlat), expectedDensity, options, &set), kept,
+                              options, progress, set, laid);
   }
   return laid;
 }
