@@ -882,28 +882,122 @@ TEST(Packing, EachPlaceRuleTakesThePlaceItNames) {
   images[1] = uv::turned(images[0]);
   ASSERT_EQ(images[0].height, 6);
   ASSERT_EQ(images[1].height, 2);
+  const std::vector<uv::CellImage> rings = {uv::widened(images[0], 1), uv::widened(images[1], 1)};
+  struct Block {
+    std::int32_t firstRow, lastRow, firstCell, lastCell;
+  };
+  const std::vector<Block> block = {{0, 1, 0, 13}};
+  // A ledge one row high with a wall beside it: the lowest place is beside
+  // the wall, the snuggest lying on the ledge between wall and edge.
+  const std::vector<Block> ledge = {{0, 0, 0, 5}, {0, 7, 6, 7}};
   struct Case {
     const char* what;
-    bool blockTaken;  // cells 0-13 of rows 0-1 taken
+    std::vector<Block> taken;
     uv::PlaceRule rule;
     uv::Placement expected;
   };
   const Case cases[] = {
-      {"empty, lowest", false, uv::PlaceRule::Lowest, {0, 0, 0}},
-      {"empty, lowest top", false, uv::PlaceRule::LowestTop, {0, 0, 1}},
-      {"over a block, lowest", true, uv::PlaceRule::Lowest, {14, 0, 0}},
-      {"over a block, lowest top", true, uv::PlaceRule::LowestTop, {0, 2, 1}},
+      {"empty, lowest", {}, uv::PlaceRule::Lowest, {0, 0, 0}},
+      {"empty, lowest top", {}, uv::PlaceRule::LowestTop, {0, 0, 1}},
+      {"empty, most contact", {}, uv::PlaceRule::MostContact, {0, 0, 0}},
+      {"over a block, lowest", block, uv::PlaceRule::Lowest, {14, 0, 0}},
+      {"over a block, lowest top", block, uv::PlaceRule::LowestTop, {0, 2, 1}},
+      {"over a block, most contact", block, uv::PlaceRule::MostContact, {14, 0, 0}},
+      {"by a ledge, lowest", ledge, uv::PlaceRule::Lowest, {8, 0, 0}},
+      {"by a ledge, most contact", ledge, uv::PlaceRule::MostContact, {0, 1, 1}},
   };
   for (const Case& c : cases) {
     uv::Atlas atlas(16);
-    for (std::int32_t row = 0; row < 2 && c.blockTaken; ++row) atlas.take(row, 0, 13);
+    for (const Block& b : c.taken) {
+      for (std::int32_t row = b.firstRow; row <= b.lastRow; ++row) atlas.take(row, b.firstCell, b.lastCell);
+    }
     std::vector<uv::PlaceCandidate> candidates;
-    for (std::int32_t k = 0; k < 2; ++k) candidates.push_back({&images[k], &images[k], k, 0});
+    for (std::int32_t k = 0; k < 2; ++k) candidates.push_back({&images[k], &images[k], k, 0, &rings[k]});
     uv::Placement placed;
     ASSERT_TRUE(uv::place(atlas, candidates, 16, 0, c.rule, placed)) << c.what;
     EXPECT_EQ(placed.x, c.expected.x) << c.what;
     EXPECT_EQ(placed.y, c.expected.y) << c.what;
     EXPECT_EQ(placed.turns, c.expected.turns) << c.what;
+  }
+}
+
+// The place that touches most against a plain search: every free place of
+// each turn on the lowest row where any fits and the rows above within
+// reach, its ring's taken or outside cells counted one by one.
+TEST(Packing, TheMostTouchingPlaceMatchesAPlainSearch) {
+  std::mt19937 random(5);
+  const auto below = [&](std::int32_t n) { return static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(n)); };
+  const std::int32_t size = 24, padding = 1;
+  for (int trial = 0; trial < 60; ++trial) {
+    SCOPED_TRACE(trial);
+    std::vector<char> taken(static_cast<std::size_t>(size * size), 0);
+    uv::Atlas atlas(size);
+    for (int b = 0, blocks = 2 + below(6); b < blocks; ++b) {
+      const std::int32_t x = below(size), y = below(size), w = 1 + below(8), h = 1 + below(8);
+      for (std::int32_t row = y; row < std::min(size, y + h); ++row) {
+        atlas.take(row, x, std::min(size, x + w) - 1);
+        for (std::int32_t c = x; c < std::min(size, x + w); ++c) taken[static_cast<std::size_t>(row * size + c)] = 1;
+      }
+    }
+    const auto takenAt = [&](std::int32_t x, std::int32_t y) {
+      return x < 0 || y < 0 || x >= size || y >= size || taken[static_cast<std::size_t>(y * size + x)] != 0;
+    };
+    std::vector<uv::Triangle2> marks;
+    for (int m = 0, count = 1 + below(4); m < count; ++m) {
+      const uv::Vec2 centre{below(5) + 0.5, below(4) + 0.5};
+      marks.push_back({centre, centre, centre});
+    }
+    std::array<uv::CellImage, 4> cells, wide, rings;
+    cells[0] = uv::cellsOf(marks);
+    for (std::size_t k = 1; k < 4; ++k) cells[k] = uv::turned(cells[k - 1]);
+    std::vector<uv::PlaceCandidate> candidates;
+    for (std::size_t k = 0; k < 4; ++k) {
+      wide[k] = uv::widened(cells[k], padding);
+      rings[k] = uv::widened(wide[k], 1);
+      candidates.push_back({&cells[k], &wide[k], static_cast<std::int32_t>(k), 0, &rings[k]});
+    }
+    const auto count = [&](const uv::CellImage& image, std::int32_t x0, std::int32_t y0) {
+      std::int32_t n = 0;
+      for (std::int32_t r = 0; r < image.height; ++r) {
+        for (const uv::Span& span : image.row(r)) {
+          for (std::int32_t c = span.first; c <= span.last; ++c) n += takenAt(x0 + c, y0 + r);
+        }
+      }
+      return n;
+    };
+    const auto fits = [&](std::size_t k, std::int32_t x, std::int32_t y) {
+      return x >= padding && y >= padding && x + cells[k].width <= size - padding &&
+             y + cells[k].height <= size - padding && count(wide[k], x - padding, y - padding) == 0;
+    };
+    std::int32_t lowest = size;
+    for (std::size_t k = 0; k < 4; ++k) {
+      for (std::int32_t y = 0; y < size; ++y) {
+        for (std::int32_t x = 0; x < size; ++x) lowest = fits(k, x, y) ? std::min(lowest, y) : lowest;
+      }
+    }
+    uv::Placement placed;
+    const bool found = uv::place(atlas, candidates, size, padding, uv::PlaceRule::MostContact, placed);
+    ASSERT_EQ(found, lowest < size);
+    if (!found) continue;
+    std::int64_t bestContact = -1, bestRing = 1, bestPlace = 0;
+    uv::Placement expected;
+    for (std::size_t k = 0; k < 4; ++k) {
+      std::int64_t ring = 0;
+      for (const uv::Span& span : rings[k].spans) ring += span.last - span.first + 1;
+      for (std::int32_t y = lowest; y <= lowest + uv::kContactRows; ++y) {
+        std::int32_t x = 0;
+        while (x < size && !fits(k, x, y)) ++x;
+        if (x == size) continue;
+        const std::int64_t contact = count(rings[k], x - padding - 1, y - padding - 1), place = y * (size + 1) + x;
+        if (contact * bestRing > bestContact * ring || (contact * bestRing == bestContact * ring && place < bestPlace)) {
+          bestContact = contact, bestRing = ring, bestPlace = place;
+          expected = {x, y, static_cast<std::int32_t>(k)};
+        }
+      }
+    }
+    EXPECT_EQ(placed.x, expected.x);
+    EXPECT_EQ(placed.y, expected.y);
+    EXPECT_EQ(placed.turns, expected.turns);
   }
 }
 
@@ -1026,12 +1120,15 @@ TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
     wide.push_back(uv::widened(cells.back(), 2));
     if (k % 5 == 0) cells.push_back(cells.back()), wide.push_back(wide.back());  // a copy
   }
+  std::vector<uv::CellImage> rings;
+  for (const uv::CellImage& image : wide) rings.push_back(uv::widened(image, 1));
   const auto pack = [&](uv::PlaceRule rule, bool remember, int& startedHigher) {
     uv::Atlas atlas(120);
     uv::StartRows starts(0);
     std::vector<uv::Placement> places;
     for (std::size_t c = 0; c < cells.size(); ++c) {
-      uv::PlaceCandidate candidate{&cells[c], &wide[c], 0, remember ? starts.startFor(cells[c], wide[c], 0) : 0};
+      uv::PlaceCandidate candidate{&cells[c], &wide[c], 0, remember ? starts.startFor(cells[c], wide[c], 0) : 0,
+                                   &rings[c]};
       startedHigher += candidate.firstY > 0;
       uv::Placement placed;
       if (!uv::place(atlas, std::span(&candidate, 1), 120, 2, rule, placed)) break;
@@ -1041,7 +1138,7 @@ TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
     }
     return places;
   };
-  for (const uv::PlaceRule rule : {uv::PlaceRule::Lowest, uv::PlaceRule::LowestTop}) {
+  for (const uv::PlaceRule rule : {uv::PlaceRule::Lowest, uv::PlaceRule::LowestTop, uv::PlaceRule::MostContact}) {
     int higher = 0, unused = 0;
     const std::vector<uv::Placement> fromBottom = pack(rule, false, unused);
     const std::vector<uv::Placement> remembered = pack(rule, true, higher);
@@ -1056,8 +1153,8 @@ TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
 }
 
 // The square's rows against a plain array of cells: after each run of
-// cells taken, the longest free run of the row and the last taken cell of
-// ranges agree, for sizes that end within a word and on its last cell.
+// cells taken, the longest free run of the row, the last taken cell of
+// ranges and the cells taken in them agree, for sizes that end within a word and on its last cell.
 TEST(Packing, TakenCellsAndFreeRunsMatchAPlainCount) {
   std::mt19937 random(11);
   for (const std::int32_t size : {1, 63, 64, 65, 130, 512}) {
@@ -1078,6 +1175,11 @@ TEST(Packing, TakenCellsAndFreeRunsMatchAPlainCount) {
         if (taken[static_cast<std::size_t>(x)] != 0) lastTaken = x;
       }
       ASSERT_EQ(atlas.lastTaken(2 % size, std::min(a, b), std::max(a, b)), lastTaken);
+      // Counted from a cell or two outside the square: those count as taken.
+      const std::int32_t from = std::min(a, b) - run % 3, to = std::max(a, b) + run % 2;
+      std::int32_t count = 0;
+      for (std::int32_t x = from; x <= to; ++x) count += x < 0 || x >= size || taken[static_cast<std::size_t>(x)] != 0;
+      ASSERT_EQ(atlas.takenCount(2 % size, from, to), count) << from << " to " << to;
     }
   }
 }

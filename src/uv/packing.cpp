@@ -432,10 +432,55 @@ bool placeLowestTop(const Atlas& atlas, std::span<PlaceCandidate> candidates, st
   return best != none;
 }
 
+// How many cells of the ring at the chart's place are taken or outside the
+// square: the ring is one cell wider than the widened image every way.
+std::int32_t contactAt(const Atlas& atlas, const CellImage& ring, std::int32_t x, std::int32_t y,
+                       std::int32_t padding) {
+  std::int32_t count = 0;
+  for (std::int32_t r = 0; r < ring.height; ++r) {
+    for (const Span& span : ring.row(r)) {
+      count += atlas.takenCount(y - padding - 1 + r, x - padding - 1 + span.first, x - padding - 1 + span.last);
+    }
+  }
+  return count;
+}
+
+std::int64_t cellCount(const CellImage& image) {
+  std::int64_t count = 0;
+  for (const Span& span : image.spans) count += span.last - span.first + 1;
+  return count;
+}
+
+bool placeMostContact(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size,
+                      std::int32_t padding, Placement& placement) {
+  if (!placeLowest(atlas, candidates, size, padding, placement)) return false;
+  const std::int32_t lowest = placement.y;
+  std::int64_t bestContact = -1, bestRing = 1, bestPlace = 0;
+  for (PlaceCandidate& candidate : candidates) {
+    const std::int64_t ring = cellCount(*candidate.ring);
+    std::int32_t blocking = 0;
+    const std::int32_t lastY = std::min(lowest + kContactRows, size - padding - candidate.cells->height);
+    for (std::int32_t y = std::max(lowest, candidate.firstY); y <= lastY; ++y) {
+      const std::int32_t x = leftmostOnRow(atlas, *candidate.cells, *candidate.wide, size, padding, y, blocking);
+      if (x < 0) continue;
+      const std::int64_t contact = contactAt(atlas, *candidate.ring, x, y, padding);
+      const std::int64_t place = std::int64_t{y} * (size + 1) + x;
+      // Shares compared as products: the same choice on every machine.
+      const std::int64_t more = contact * bestRing - bestContact * ring;
+      if (bestContact < 0 || more > 0 || (more == 0 && place < bestPlace)) {
+        bestContact = contact, bestRing = ring, bestPlace = place;
+        placement = {x, y, candidate.turns};
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
            PlaceRule rule, Placement& placement) {
+  if (rule == PlaceRule::MostContact) return placeMostContact(atlas, candidates, size, padding, placement);
   return rule == PlaceRule::LowestTop ? placeLowestTop(atlas, candidates, size, padding, placement)
                                       : placeLowest(atlas, candidates, size, padding, placement);
 }

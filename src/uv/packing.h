@@ -4,7 +4,8 @@
 // laid out at the density, covers cells of whole texels, row by row, with its
 // holes and hollows; the square keeps which cells are taken, and a chart goes,
 // in whichever of its four quarter turns does best, to the place a rule
-// picks (the lowest, then leftmost; or the one whose top is lowest) where its
+// picks (the lowest, then leftmost; the one whose top is lowest; or, near
+// the lowest, the one that touches most of what is there) where its
 // cells widened by the padding (in every direction) meet no taken cell, so
 // that charts nest into the room other charts leave.
 
@@ -76,12 +77,21 @@ class Atlas {
     }
     return -1;
   }
+  // How many cells of [first, last] in `row` are taken or outside the square.
+  std::int32_t takenCount(std::int32_t row, std::int32_t first, std::int32_t last) const {
+    if (first > last) return 0;
+    if (row < 0 || row >= size_) return last - first + 1;
+    std::int32_t count = std::max(0, -first) + std::max(0, last - size_ + 1);
+    first = std::max(first, 0), last = std::min(last, size_ - 1);
+    const std::uint64_t* words = &bits_[static_cast<std::size_t>(row) * words_];
+    for (std::int32_t w = first / 64; first <= last && w <= last / 64; ++w) {
+      count += std::popcount(words[w] & maskIn(w, first, last));
+    }
+    return count;
+  }
   void take(std::int32_t row, std::int32_t first, std::int32_t last) {
     std::uint64_t* words = &bits_[static_cast<std::size_t>(row) * words_];
-    for (std::int32_t w = first / 64; first <= last && w <= last / 64; ++w) {
-      const std::int32_t from = std::max(first, w * 64) % 64, to = std::min(last, w * 64 + 63) % 64;
-      words[w] |= (~std::uint64_t{0} >> (63 - to)) & (~std::uint64_t{0} << from);
-    }
+    for (std::int32_t w = first / 64; first <= last && w <= last / 64; ++w) words[w] |= maskIn(w, first, last);
     // The longest free run, taken and free stretches of a word at a time.
     std::int32_t longest = 0, run = 0;
     for (std::int32_t w = 0; w < words_; ++w) {
@@ -103,6 +113,11 @@ class Atlas {
   }
 
  private:
+  // The bits of word w that hold cells of [first, last] (which meets it).
+  static std::uint64_t maskIn(std::int32_t w, std::int32_t first, std::int32_t last) {
+    const std::int32_t from = std::max(first, w * 64) % 64, to = std::min(last, w * 64 + 63) % 64;
+    return (~std::uint64_t{0} >> (63 - to)) & (~std::uint64_t{0} << from);
+  }
   std::int32_t size_, words_;
   std::vector<std::uint64_t> bits_;
   std::vector<std::int32_t> longestFree_;
@@ -169,18 +184,32 @@ struct PlaceCandidate {
   const CellImage* wide;
   std::int32_t turns;
   std::int32_t firstY;
+  const CellImage* ring = nullptr;  // PlaceRule::MostContact only: `wide` widened by one more cell
 };
 
 // Which place a chart takes among those where it fits.
 enum class PlaceRule {
   Lowest,     // the lowest row, then the leftmost place, of any candidate (ties to the fewer turns)
   LowestTop,  // the place whose top row is lowest, then leftmost: keeps the packing's upper edge low
+  // Of each candidate's leftmost places on the lowest row where any fits and
+  // the kContactRows above, the one whose ring (the cells just beyond the
+  // padding) has the largest share taken or outside the square; ties to the
+  // lower, then leftmost. A chart nests against the charts and edges there
+  // instead of leaving a gap beside them.
+  MostContact,
 };
+
+// Rows above the lowest place that MostContact looks at: a step or notch a
+// few texels up is in reach. Over assimp-testmodels, with 0, 2, 4, 8 and
+// 16 rows the ways that use the rule cover 0.0030, 0.0036, 0.0038, 0.0043
+// and 0.0042 more of the square on average, in about the same time (it goes
+// to the packings tried, not the rows).
+inline constexpr std::int32_t kContactRows = 8;
 
 // A place among the candidates, by `rule`, where the cells' widened image
 // meets no taken cell and the cells themselves lie `padding` from the
 // square's edges; the candidates' firstY are raised to rows below which
-// they do not fit.
+// they do not fit. MostContact needs each candidate's ring.
 bool place(const Atlas& atlas, std::span<PlaceCandidate> candidates, std::int32_t size, std::int32_t padding,
            PlaceRule rule, Placement& placement);
 
