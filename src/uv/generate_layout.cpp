@@ -378,7 +378,7 @@ std::vector<Triangle2> placedTexels(const ChartSet& set, std::size_t c, double a
 
 // The order charts are packed in, largest first by some measure of their
 // rectangles.
-enum class ChartOrder { Area, LongestSide, Perimeter };
+enum class ChartOrder { Area, LongestSide, Perimeter, ShortestSide };
 
 std::vector<std::uint32_t> chartOrder(const ChartSet& set, ChartOrder by) {
   const auto measure = [&](std::uint32_t c) {
@@ -387,6 +387,7 @@ std::vector<std::uint32_t> chartOrder(const ChartSet& set, ChartOrder by) {
     switch (by) {
       case ChartOrder::LongestSide: return scale * std::max(shape.width, shape.height);
       case ChartOrder::Perimeter: return scale * (shape.width + shape.height);
+      case ChartOrder::ShortestSide: return scale * std::min(shape.width, shape.height);
       case ChartOrder::Area: break;
     }
     return scale * scale * shape.width * shape.height;
@@ -412,28 +413,36 @@ struct PackingWay {
 constexpr std::array<PackingWay, 3> kPackingWays = {{{ChartOrder::Area, PlaceRule::Lowest},
                                                      {ChartOrder::LongestSide, PlaceRule::Lowest},
                                                      {ChartOrder::Area, PlaceRule::LowestTop}}};
-// Up to kContactCharts charts of up to kContactFaces faces in all, three
-// ways more nest each chart against what is there (three orders: each wins
-// on its own models). Over assimp-testmodels they cover 0.005 more of the
-// square on average (90 models more, 2 less by up to 0.003; the concave
-// polygons' diamonds 0.53 to 0.56, a model of 48 separate faces 0.65 to
-// 0.70), and take most of the layout's time on the models they change (a
-// spider of 198 charts 2.2 s to 6.4 s, all 315 models 95 s to 150 s).
-// Beyond these bounds they would add about as much again to the models of
-// thousands of charts (the engines, the IFC house), and on the 1 M sphere
-// (24 charts) the cells of its trials cost a tenth more time for the same
-// layout.
+// Models of up to kMoreWaysFaces faces are packed more ways. Up to
+// kContactCharts charts, three ways nest each chart against what is there
+// (three orders: each wins on its own models). Over assimp-testmodels they
+// cover 0.005 more of the square on average (98 models more, 2 less by
+// 0.003; the concave polygons' diamonds 0.53 to 0.56, a model of 48
+// separate faces 0.65 to 0.70), and take most of the layout's time on the
+// models they change (the spiders, of 198 charts, 2.3 to 4.5 s before, 4.3
+// to 8.3 s after; all 315 models 108 s before, 184 s after). Beyond these
+// bounds they would add about as much again to the models of thousands of
+// charts (the engines, the IFC house), and on the 1 M sphere (24 charts)
+// the cells of its trials cost a tenth more time for the same layout.
 constexpr std::array<PackingWay, 3> kContactWays = {{{ChartOrder::Area, PlaceRule::MostContact},
                                                      {ChartOrder::LongestSide, PlaceRule::MostContact},
                                                      {ChartOrder::Perimeter, PlaceRule::MostContact}}};
 constexpr std::size_t kContactCharts = 1024;
-constexpr std::size_t kContactFaces = 100000;
+constexpr std::size_t kMoreWaysFaces = 100000;
+// Up to kFewCharts charts, where a packing takes a few milliseconds, three
+// ways more take the charts shortest side first: 16 models of
+// assimp-testmodels cover more, none less (a rock of 10 charts 0.685 to
+// 0.711, a scene of 20 charts 0.752 to 0.773), the mean 0.0005 more.
+constexpr std::array<PackingWay, 3> kFewChartWays = {{{ChartOrder::ShortestSide, PlaceRule::Lowest},
+                                                      {ChartOrder::ShortestSide, PlaceRule::LowestTop},
+                                                      {ChartOrder::ShortestSide, PlaceRule::MostContact}}};
+constexpr std::size_t kFewCharts = 64;
 
 std::vector<PackingWay> packingWays(const ChartSet& set) {
   std::vector<PackingWay> ways(kPackingWays.begin(), kPackingWays.end());
-  if (set.count() <= kContactCharts && set.charts.faces.size() <= kContactFaces) {
-    ways.insert(ways.end(), kContactWays.begin(), kContactWays.end());
-  }
+  if (set.charts.faces.size() > kMoreWaysFaces) return ways;
+  if (set.count() <= kContactCharts) ways.insert(ways.end(), kContactWays.begin(), kContactWays.end());
+  if (set.count() <= kFewCharts) ways.insert(ways.end(), kFewChartWays.begin(), kFewChartWays.end());
   return ways;
 }
 
