@@ -419,8 +419,8 @@ constexpr std::array<PackingWay, 3> kPackingWays = {{{ChartOrder::Area, PlaceRul
 // cover 0.005 more of the square on average (98 models more, 2 less by
 // 0.003; the concave polygons' diamonds 0.53 to 0.56, a model of 48
 // separate faces 0.65 to 0.70), and take most of the layout's time on the
-// models they change (the spiders, of 198 charts, 2.3 to 4.5 s before, 4.3
-// to 8.3 s after; all 315 models 108 s before, 184 s after). Beyond these
+// models they change (the spiders, of 198 charts, 2.3 to 3.9 s before, 4.1
+// to 8.2 s after; all 315 models 101 s before, 181 s after). Beyond these
 // bounds they would add about as much again to the models of thousands of
 // charts (the engines, the IFC house), and on the 1 M sphere (24 charts)
 // the cells of its trials cost a tenth more time for the same layout.
@@ -1123,4 +1123,3 @@ Result generateLightmapUvs(std::span<const MeshArrays> meshes, const LayoutOptio
 }
 
 }  // namespace lumivex
-
