@@ -759,12 +759,14 @@ std::vector<std::uint32_t> piecesOf(const Faces& faces) {
   return piece;
 }
 
+// A chart's seed: the face it was grown from, its first.
+std::uint32_t seedOf(const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; }
+
 // The charts of each piece of the surface from `unfolded` where `rolledIn`
 // says so, from `projected` elsewhere, in the order their seeds were grown.
 Charts chartsOfPieces(const Faces& faces, const std::vector<std::uint32_t>& seeds,
                       const std::vector<std::uint32_t>& piece, const std::vector<char>& rolledIn,
                       const Charts& projected, const Charts& unfolded) {
-  const auto seedOf = [](const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; };
   std::vector<std::uint32_t> rank(faces.corners.size(), 0);
   for (std::size_t i = 0; i < seeds.size(); ++i) rank[seeds[i]] = static_cast<std::uint32_t>(i);
   struct Chosen {
@@ -802,7 +804,6 @@ Charts chartsOfPieces(const Faces& faces, const std::vector<std::uint32_t>& seed
 // `unfolded`.
 std::vector<char> fewerRolledOut(const std::vector<std::uint32_t>& piece, const std::vector<char>& regrown,
                                  const Charts& projected, const Charts& unfolded) {
-  const auto seedOf = [](const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; };
   std::vector<std::int64_t> unfoldedFewer(regrown.size(), 0);  // projected charts less unfolded ones
   for (std::size_t c = 0; c + 1 < projected.faceStart.size(); ++c) ++unfoldedFewer[piece[seedOf(projected, c)]];
   for (std::size_t c = 0; c + 1 < unfolded.faceStart.size(); ++c) --unfoldedFewer[piece[seedOf(unfolded, c)]];
@@ -838,7 +839,7 @@ Charts growCharts(const Faces& faces, double maxChartAngle, const UnfoldLimits& 
   const std::vector<std::uint32_t> piece = piecesOf(faces);
   std::vector<char> regrown(piece.empty() ? 0 : *std::max_element(piece.begin(), piece.end()) + 1, 0);
   for (std::size_t c = 0; c < rolled.size(); ++c) {
-    if (rolled[c] != 0) regrown[piece[unfolded.faces[unfolded.faceStart[c]]]] = 1;
+    if (rolled[c] != 0) regrown[piece[seedOf(unfolded, c)]] = 1;
   }
   if (std::find(regrown.begin(), regrown.end(), 1) == regrown.end()) return unfolded;
   std::vector<std::uint32_t> seedsAgain;
