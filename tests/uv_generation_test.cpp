@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <mutex>
 #include <tuple>
@@ -839,6 +840,30 @@ TEST(Faces, WeldedByPositionBitsAndLinkedAcrossSharedEdges) {
   }
 }
 
+// Each chart's faces reach each other across shared sides; laid flat on
+// planes (`inCone`), each lies within 60 degrees of its chart's first face,
+// the seed whose normal is the cone's axis, however faces moved between
+// charts after growing.
+void expectJoinedAndInCone(const uv::Faces& faces, const uv::Charts& charts, bool inCone) {
+  for (std::size_t c = 0; c + 1 < charts.faceStart.size(); ++c) {
+    const std::uint32_t seed = charts.faces[charts.faceStart[c]];
+    std::vector<std::uint32_t> reached{seed};
+    std::set<std::uint32_t> seen{seed};
+    for (std::size_t next = 0; next < reached.size(); ++next) {
+      const std::uint32_t f = reached[next];
+      for (std::uint32_t i = faces.neighbourStart[f]; i < faces.neighbourStart[f + 1]; ++i) {
+        const std::uint32_t g = faces.neighbours[i];
+        if (charts.chartOf[g] == static_cast<std::int32_t>(c) && seen.insert(g).second) reached.push_back(g);
+      }
+      const uv::Vec3 a = faces.normals[seed], b = faces.normals[f];
+      if (inCone) {
+        EXPECT_GE(a.x * b.x + a.y * b.y + a.z * b.z, 0.5 - 1e-12) << "face " << f << " of chart " << c;
+      }
+    }
+    EXPECT_EQ(reached.size(), charts.faceStart[c + 1] - charts.faceStart[c]) << "chart " << c;
+  }
+}
+
 TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
   const auto bentTube = [] {  // half a torus
     return grid(24, 12, true, [](double s, double t) {
@@ -855,6 +880,7 @@ TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
   const std::tuple<const char*, std::function<TestMesh()>, Rolled> cases[] = {
       {"tube", cylinder, Rolled::Fewer}, {"cone", cone, Rolled::Fewer}, {"sphere", sphere, Rolled::Same},
       {"bent tube", bentTube, Rolled::NoMore}, {"height field", [] { return heightField(3, 16); }, Rolled::NoMore},
+      {"rough height field", [] { return heightField(5, 40); }, Rolled::NoMore},
       {"cube", cube, Rolled::Same}, {"degenerate faces", withDegenerateFaces, Rolled::NoMore}};
   for (const auto& [label, make, rolled] : cases) {
     SCOPED_TRACE(label);
@@ -889,6 +915,7 @@ TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
         }
       }
       for (std::size_t f = 0; f < seen.size(); ++f) EXPECT_EQ(seen[f], faces.areas[f] > 0 ? 1 : 0) << "face " << f;
+      expectJoinedAndInCone(faces, charts, !unfold);
     }
     if (rolled == Rolled::Fewer) {
       EXPECT_LT(counts[1], counts[0]);

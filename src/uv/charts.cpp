@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <queue>
 #include <unordered_map>
 
@@ -335,6 +336,33 @@ constexpr double kUnfoldFromTexels = 256;
 // the bound, rolling out a finely divided sphere spreads a web of cracks
 // over most of it before it is refused (the 1 M sphere took 9 s, not 2.5).
 constexpr double kUnfoldCurvature = 0.1;
+// Faces moved out of one chart into another fill notches, after which the
+// faces beside them may jut out in turn; kSmoothingPasses passes over all
+// faces at most (on the 1 M sphere a second pass moves 4 faces, a third
+// none; twelve passes give assimp-testmodels the same mean as four).
+constexpr std::size_t kSmoothingPasses = 4;
+// Only faces whose longest side is kSmoothFromTexels texels or more at the
+// expected density move: a smaller face juts into a cell or two of the
+// chart's image, below what its padding takes anyway. On the 1 M sphere,
+// whose faces are under a texel, moving its 523 jutting faces gave no
+// better outline but moved the density search onto a lower band (0.782
+// of the square to 0.747).
+constexpr double kSmoothFromTexels = 2;
+
+// The plane a chart laid flat lies on, and the cone it grew in.
+struct ChartPlane {
+  Vec3 axis, tangent, bitangent, origin;
+  double cellSize;  // for testing its faces for overlaps: its seed's longest side
+};
+
+Triangle2 laidOn(const Faces& faces, std::uint32_t f, const ChartPlane& plane) {
+  Triangle2 t{};
+  for (std::size_t k = 0; k < 3; ++k) {
+    const Vec3 p = faces.positions[faces.corners[f][k]] - plane.origin;
+    t[k] = {dot(p, plane.tangent), dot(p, plane.bitangent)};
+  }
+  return t;
+}
 
 // Grows the charts one by one, each from its seed face outwards.
 class ChartGrower {
@@ -353,7 +381,8 @@ class ChartGrower {
     findFacesAround();
   }
 
-  std::vector<char> rolledOut;  // per chart grown: rolled out rather than laid flat on a plane
+  std::vector<char> rolledOut;    // per chart grown: rolled out rather than laid flat on a plane
+  std::vector<ChartPlane> planes;  // per chart grown: its plane, where laid flat on one
 
   // Grows a new chart from `seed`; returns how many faces it took.
   std::size_t grow(std::uint32_t seed) {
@@ -376,8 +405,10 @@ class ChartGrower {
       FlatChart flat(longest);
       growFrom(seed, &flat);
     }
-    if (length(normalSum_) > 0) relayOnMeanPlane(scaled(normalSum_, 1.0 / length(normalSum_)), longest);
+    ChartPlane plane{axis_, tangent_, bitangent_, origin_, longest};
+    if (length(normalSum_) > 0) relayOnMeanPlane(scaled(normalSum_, 1.0 / length(normalSum_)), longest, plane);
     rolledOut.push_back(keepUnfoldedWhereLarger(seed, longest) ? 1 : 0);
+    planes.push_back(plane);
     charts_.faceStart.push_back(static_cast<std::uint32_t>(charts_.faces.size()));
     return charts_.faces.size() - first_;
   }
@@ -385,12 +416,7 @@ class ChartGrower {
  private:
   Triangle2 laidFlat(std::uint32_t f) const { return laidOn(f, tangent_, bitangent_); }
   Triangle2 laidOn(std::uint32_t f, Vec3 tangent, Vec3 bitangent) const {
-    Triangle2 t{};
-    for (std::size_t k = 0; k < 3; ++k) {
-      const Vec3 p = faces_.positions[faces_.corners[f][k]] - origin_;
-      t[k] = {dot(p, tangent), dot(p, bitangent)};
-    }
-    return t;
+    return uv::laidOn(faces_, f, {axis_, tangent, bitangent, origin_, 0});
   }
 
   // Breadth first from the seed: a neighbour joins while its normal lies in
@@ -663,7 +689,7 @@ class ChartGrower {
   // when that shrinks the most tilted face less than the first face's plane
   // does and every face stays turned the chart's way and clear of the
   // others: the faces then keep more of their area.
-  void relayOnMeanPlane(Vec3 mean, double cellSize) {
+  void relayOnMeanPlane(Vec3 mean, double cellSize, ChartPlane& plane) {
     double worstOnAxis = 1, worstOnMean = 1;
     for (std::size_t i = first_; i < charts_.faces.size(); ++i) {
       const Vec3 n = faces_.normals[charts_.faces[i]];
@@ -687,6 +713,7 @@ class ChartGrower {
       }
     }
     for (std::size_t i = first_; i < charts_.faces.size(); ++i) charts_.flat[charts_.faces[i]] = laid[i - first_];
+    plane.tangent = tangent, plane.bitangent = bitangent;
   }
 
   const Faces& faces_;
@@ -709,6 +736,114 @@ class ChartGrower {
   std::vector<std::uint32_t> ends_;        // curvatureAt's scratch: the other corners of the faces around
   double curvatureInside_ = 0;             // of the positions whose fans the chart being rolled out closes
   std::uint32_t placedStamp_ = 0;
+};
+
+// Moves each face that juts out of its chart into the chart it juts into:
+// a face joined to its own chart along one side and to another along two
+// moves there where it lies in that chart's cone and, laid flat on its
+// plane, turns its way and overlaps none of its faces (the charts stay as
+// growing could have made them). Growing takes faces breadth first, so
+// chart borders zigzag; each face moved trims a spike off one outline and
+// fills a notch in the other, and the charts pack closer: over
+// assimp-testmodels 0.0009 more of the square on average at 512 (64 models
+// more, 29 less), 0.0017 at 256; a rock of ragged charts 0.711 to 0.718.
+// Charts rolled out keep their faces, and a chart keeps its seed.
+class OutlineSmoother {
+ public:
+  OutlineSmoother(const Faces& faces, Charts& charts, const std::vector<char>& rolledOut,
+                  const std::vector<ChartPlane>& planes, double minimumCosine, double expectedDensity)
+      : faces_(faces), charts_(charts), rolledOut_(rolledOut), planes_(planes), minimumCosine_(minimumCosine),
+        shortestMoved_(expectedDensity > 0 ? kSmoothFromTexels / expectedDensity : INFINITY), flats_(planes.size()) {}
+
+  void smooth() {
+    for (std::size_t pass = 0; pass < kSmoothingPasses; ++pass) {
+      const std::size_t movedBefore = movedIn_.size();
+      for (std::uint32_t f = 0; f < faces_.corners.size(); ++f) {
+        const std::int32_t from = charts_.chartOf[f];
+        if (from < 0 || rolledOut_[static_cast<std::size_t>(from)] != 0 ||
+            charts_.faces[charts_.faceStart[static_cast<std::size_t>(from)]] == f) {
+          continue;
+        }
+        std::int32_t to = -1;
+        std::size_t inFrom = 0, inTo = 0;
+        for (std::uint32_t i = faces_.neighbourStart[f]; i < faces_.neighbourStart[f + 1]; ++i) {
+          const std::int32_t c = charts_.chartOf[faces_.neighbours[i]];
+          if (c == from) ++inFrom;
+          else if (c >= 0 && (to < 0 || to == c)) to = c, ++inTo;
+        }
+        if (inFrom == 1 && inTo >= 2 && longestSide(f) >= shortestMoved_) moveWhereItFits(f, to);
+      }
+      if (movedIn_.size() == movedBefore) break;
+    }
+    regroup();
+  }
+
+ private:
+  double longestSide(std::uint32_t f) const {
+    const auto& corners = faces_.corners[f];
+    double longest = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      longest = std::max(longest, length(faces_.positions[corners[(k + 1) % 3]] - faces_.positions[corners[k]]));
+    }
+    return longest;
+  }
+
+  void moveWhereItFits(std::uint32_t f, std::int32_t to) {
+    const auto chart = static_cast<std::size_t>(to);
+    const ChartPlane& plane = planes_[chart];
+    if (rolledOut_[chart] != 0 || faces_.onCrowdedEdge[f] != 0 || dot(faces_.normals[f], plane.axis) < minimumCosine_) {
+      return;
+    }
+    const Triangle2 t = laidOn(faces_, f, plane);
+    if (!(cross2(t[0], t[1], t[2]) > 0.0)) return;
+    std::unique_ptr<FlatChart>& flat = flats_[chart];
+    if (!flat) {
+      // Made when first needed. Faces that move out later stay: they only
+      // keep others from moving in there.
+      flat = std::make_unique<FlatChart>(plane.cellSize);
+      for (std::uint32_t i = charts_.faceStart[chart]; i < charts_.faceStart[chart + 1]; ++i) {
+        if (charts_.chartOf[charts_.faces[i]] == to) flat->add(charts_.flat[charts_.faces[i]]);
+      }
+      for (const auto& [c, g] : movedIn_) {
+        if (c == to && charts_.chartOf[g] == to) flat->add(charts_.flat[g]);
+      }
+    }
+    if (flat->overlaps(t)) return;
+    flat->add(t);
+    charts_.chartOf[f] = to;
+    charts_.flat[f] = t;
+    movedIn_.push_back({to, f});
+  }
+
+  // Each chart's faces: its own that stayed, in their order, then those
+  // moved in, in the order moved.
+  void regroup() {
+    if (movedIn_.empty()) return;
+    std::stable_sort(movedIn_.begin(), movedIn_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::uint32_t> faces, faceStart{0};
+    faces.reserve(charts_.faces.size());
+    std::vector<char> placed(faces_.corners.size(), 0);  // a face moved out and back is placed once
+    const auto place = [&](std::uint32_t f, std::size_t c) {
+      if (charts_.chartOf[f] == static_cast<std::int32_t>(c) && placed[f] == 0) placed[f] = 1, faces.push_back(f);
+    };
+    auto moved = movedIn_.begin();
+    for (std::size_t c = 0; c + 1 < charts_.faceStart.size(); ++c) {
+      for (std::uint32_t i = charts_.faceStart[c]; i < charts_.faceStart[c + 1]; ++i) place(charts_.faces[i], c);
+      for (; moved != movedIn_.end() && moved->first == static_cast<std::int32_t>(c); ++moved) place(moved->second, c);
+      faceStart.push_back(static_cast<std::uint32_t>(faces.size()));
+    }
+    charts_.faces = std::move(faces);
+    charts_.faceStart = std::move(faceStart);
+  }
+
+  const Faces& faces_;
+  Charts& charts_;
+  const std::vector<char>& rolledOut_;
+  const std::vector<ChartPlane>& planes_;
+  double minimumCosine_;
+  double shortestMoved_;  // model units
+  std::vector<std::unique_ptr<FlatChart>> flats_;                // per chart, once needed
+  std::vector<std::pair<std::int32_t, std::uint32_t>> movedIn_;  // (chart, face) in the order moved
 };
 
 }  // namespace
@@ -734,6 +869,7 @@ Charts growAll(const Faces& faces, const std::vector<std::uint32_t>& seeds, doub
       progress(progressFrom + 0.3 * static_cast<double>(assigned) / static_cast<double>(count));
     }
   }
+  OutlineSmoother(faces, charts, grower.rolledOut, grower.planes, minimumCosine, unfold.expectedDensity).smooth();
   if (rolledOut != nullptr) *rolledOut = std::move(grower.rolledOut);
   return charts;
 }
