@@ -15,14 +15,6 @@ namespace {
 // a tilt of two texels would take a large share of their room.
 constexpr double kTiltFromTexels = 32.0;
 
-// A chart whose faces fill under this share of their convex hull is cut in
-// two (the layout keeps the cut charts only where they pack denser). Over
-// assimp-testmodels at 512, cutting below 0.6 / 0.8 of the hull gives a
-// mean covered share of 0.686 / 0.691 (0.690 / 0.697 with pieces down to 4
-// paddings across, 0.694 below 0.9): much of an outline bends in before a
-// cut pays.
-constexpr double kHollowFill = 0.8;
-
 // Pieces are not cut below this many paddings (plus a texel) across at the
 // expected density. Smaller pieces pack a little denser (0.696 of the
 // square with 8, 0.697 with 4, against 0.691) for two and a half and four
@@ -273,25 +265,25 @@ std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> halves(const C
 }
 
 // Appends the faces as one chart (with its hull, `hull` when given), or,
-// where they fill under kHollowFill of their hull and their hull is at least
+// where they fill under `hollowFill` of their hull and their hull is at least
 // `smallestHull` (squared model units), as their two halves, each cut again
 // in turn.
 void appendCutWhileHollow(const Charts& charts, std::vector<std::uint32_t> faces, std::vector<Vec2> hull,
-                          double smallestHull, int cutsLeft, Charts& out) {
+                          double smallestHull, double hollowFill, int cutsLeft, Charts& out) {
   if (hull.empty()) hull = convexHull(cornersOf(charts, faces));
   const double hullArea = doubledArea(hull);
   double area = 0;
   for (const std::uint32_t f : faces) area += twiceFlatArea(charts.flat[f]);
   if (faces.size() < 2 || cutsLeft == 0 || !(area > 0) || !(hullArea >= 2 * smallestHull) ||
-      area >= kHollowFill * hullArea) {
+      area >= hollowFill * hullArea) {
     out.faces.insert(out.faces.end(), faces.begin(), faces.end());
     out.faceStart.push_back(static_cast<std::uint32_t>(out.faces.size()));
     out.hulls.push_back(std::move(hull));
     return;
   }
   auto [first, second] = halves(charts, faces, hull, area);
-  appendCutWhileHollow(charts, std::move(first), {}, smallestHull, cutsLeft - 1, out);
-  appendCutWhileHollow(charts, std::move(second), {}, smallestHull, cutsLeft - 1, out);
+  appendCutWhileHollow(charts, std::move(first), {}, smallestHull, hollowFill, cutsLeft - 1, out);
+  appendCutWhileHollow(charts, std::move(second), {}, smallestHull, hollowFill, cutsLeft - 1, out);
 }
 
 // The regrouped charts' faces, with `from`'s faces laid flat and each face's
@@ -313,7 +305,7 @@ Charts withChartsOf(Charts regrouped, Charts from) {
 // fills little of that room with other charts: such a chart is cut in two,
 // and each half again, until the pieces fill their hulls or are a few
 // paddings across at the expected density.
-Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int32_t padding) {
+Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int32_t padding, double hollowFill) {
   const double across = kHollowAcrossPaddings * (padding + 1) / expectedDensity;
   Charts split;
   split.faceStart.push_back(0);
@@ -321,7 +313,7 @@ Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int3
     appendCutWhileHollow(charts,
                          std::vector<std::uint32_t>(charts.faces.begin() + charts.faceStart[c],
                                                     charts.faces.begin() + charts.faceStart[c + 1]),
-                         hullOf(charts, c), across * across, kMostHollowCuts, split);
+                         hullOf(charts, c), across * across, hollowFill, kMostHollowCuts, split);
   }
   if (split.faceStart.size() == charts.faceStart.size()) return {};
   return withChartsOf(std::move(split), charts);

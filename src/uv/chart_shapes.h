@@ -60,9 +60,10 @@ Vec2 inRectangle(const ChartShape& shape, Vec2 p);
 // the padding at the expected density).
 Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding);
 
-// The charts with those whose faces fill little of their convex hull
-// (rings, arcs, bent legs) cut in two, again and again, while they are large
-// at the expected density; no charts at all (faceStart empty) when none is.
-Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int32_t padding);
+// The charts with those whose faces fill under `hollowFill` of their convex
+// hull (rings, arcs, bent legs) cut in two, again and again, while they are
+// large at the expected density; no charts at all (faceStart empty) when
+// none is.
+Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int32_t padding, double hollowFill);
 
 }  // namespace lumivex::uv
