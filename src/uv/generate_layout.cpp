@@ -12,7 +12,6 @@
 #include <map>
 #include <mutex>
 #include <numeric>
-#include <optional>
 
 #include <lumivex/layout.h>
 
