@@ -28,12 +28,26 @@ void* allocate(std::size_t size) {
 }();
 }  // namespace
 
+// Every form that pairs with the plain deletes below is replaced, the
+// non-throwing ones too (the standard library's temporary buffers, as a
+// stable sort takes, use them): a block from the runtime's own operator
+// new freed here would not be the same kind of block.
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  record(size);
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  record(size);
+  return std::malloc(size == 0 ? 1 : size);
+}
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace lumivex::testing {
 void resetLargestAllocation() { largest.store(0); }
