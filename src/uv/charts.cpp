@@ -349,6 +349,9 @@ constexpr std::size_t kSmoothingPasses = 4;
 // of the square to 0.747).
 constexpr double kSmoothFromTexels = 2;
 
+// A chart's seed: the face it was grown from, its first.
+std::uint32_t seedOf(const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; }
+
 // The plane a chart laid flat lies on, and the cone it grew in.
 struct ChartPlane {
   Vec3 axis, tangent, bitangent, origin;
@@ -761,7 +764,7 @@ class OutlineSmoother {
       for (std::uint32_t f = 0; f < faces_.corners.size(); ++f) {
         const std::int32_t from = charts_.chartOf[f];
         if (from < 0 || rolledOut_[static_cast<std::size_t>(from)] != 0 ||
-            charts_.faces[charts_.faceStart[static_cast<std::size_t>(from)]] == f) {
+            seedOf(charts_, static_cast<std::size_t>(from)) == f) {
           continue;
         }
         std::int32_t to = -1;
@@ -894,9 +897,6 @@ std::vector<std::uint32_t> piecesOf(const Faces& faces) {
   }
   return piece;
 }
-
-// A chart's seed: the face it was grown from, its first.
-std::uint32_t seedOf(const Charts& charts, std::size_t c) { return charts.faces[charts.faceStart[c]]; }
 
 // The charts of each piece of the surface from `unfolded` where `rolledIn`
 // says so, from `projected` elsewhere, in the order their seeds were grown.
