@@ -12,7 +12,6 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <mutex>
 #include <tuple>
@@ -432,42 +431,41 @@ TEST(GeneratedLayouts, ACappedTubeIsLaidFlatWhereThatCoversMore) {
   EXPECT_GT(result.coveredShare, 0.6) << result.charts << " charts";
 }
 
-// Separate faces (twelve tall tetrahedra, no corner shared): nested against
-// each other and the edges, not each at the lowest place, they cover more.
-TEST(GeneratedLayouts, SeparateFacesNestAgainstEachOther) {
-  MeshBuilder faces;
-  const std::array<std::array<double, 3>, 4> tetrahedron = {{{0, -0.5, 0}, {0, 0.5, 0}, {1.5, 0, 0}, {0.5, 0, 4}}};
-  const std::array<std::array<int, 3>, 4> sides = {{{0, 1, 2}, {0, 3, 1}, {1, 3, 2}, {0, 2, 3}}};
+// Ways of laying out beyond the lowest place and the hollow cut: separate
+// faces (twelve tall tetrahedra, no corner shared) nested against each
+// other and the edges (0.687 of the square; each at the lowest place
+// 0.642), and a sphere of 32 x 16 quads whose caps fill over 0.8 of their
+// hulls cut where they fill under 0.85 or 0.9 (0.743 in 20 charts; cut
+// below 0.8 only, 0.687 in 9).
+TEST(GeneratedLayouts, ChartsNestedOrCutFurtherCoverMore) {
+  MeshBuilder tetrahedra;
+  const std::array<std::array<double, 3>, 4> corners = {{{0, -0.5, 0}, {0, 0.5, 0}, {1.5, 0, 0}, {0.5, 0, 4}}};
   for (int copy = 0; copy < 12; ++copy) {
-    for (const auto& side : sides) {
+    for (const auto& side : {std::array{0, 1, 2}, std::array{0, 3, 1}, std::array{1, 3, 2}, std::array{0, 2, 3}}) {
       std::array<std::uint32_t, 3> corner{};
       for (std::size_t k = 0; k < 3; ++k) {
-        const auto& p = tetrahedron[static_cast<std::size_t>(side[k])];
-        corner[k] = faces.vertex(p[0] + 10.0 * copy, p[1], p[2]);
+        const auto& p = corners[static_cast<std::size_t>(side[k])];
+        corner[k] = tetrahedra.vertex(p[0] + 10.0 * copy, p[1], p[2]);
       }
-      faces.triangle(corner[0], corner[1], corner[2]);
+      tetrahedra.triangle(corner[0], corner[1], corner[2]);
     }
   }
-  GeneratedLayout result;
-  ASSERT_TRUE(layOut({&faces.mesh}, LayoutOptions{}, result));
-  EXPECT_EQ(result.charts, 48u);
-  // Nested: 0.687 of the square; each at the lowest place: 0.642.
-  EXPECT_GT(result.coveredShare, 0.665);
-}
-
-// A sphere of 32 x 16 quads: its caps fill over 0.8 of their hulls, yet cut
-// where they fill under 0.85 or 0.9 they pack denser. Each cut is tried.
-TEST(GeneratedLayouts, ChartsFillingMostOfTheirHullsAreCutWhereThatPacksDenser) {
-  TestMesh mesh = grid(32, 16, true, [](double s, double t) {
+  TestMesh sphere = grid(32, 16, true, [](double s, double t) {
     const double polar = kPi * (0.02 + 0.96 * t);
     return std::array<double, 3>{std::sin(polar) * std::cos(2 * kPi * s), std::sin(polar) * std::sin(2 * kPi * s),
                                  std::cos(polar)};
   });
-  GeneratedLayout result;
-  ASSERT_TRUE(layOut({&mesh}, LayoutOptions{}, result));
-  // 0.743 of the square in 20 charts; cut below 0.8 of their hulls only,
-  // 0.687 in 9.
-  EXPECT_GT(result.coveredShare, 0.72) << result.charts << " charts";
+  // Per case: the charts expected (0: any) and the least share covered.
+  const std::tuple<const char*, TestMesh*, std::size_t, double> cases[] = {{"tetrahedra", &tetrahedra.mesh, 48, 0.665},
+                                                                           {"sphere", &sphere, 0, 0.72}};
+  for (const auto& [label, mesh, charts, least] : cases) {
+    GeneratedLayout result;
+    ASSERT_TRUE(layOut({mesh}, LayoutOptions{}, result)) << label;
+    if (charts > 0) {
+      EXPECT_EQ(result.charts, charts) << label;  // each face its own chart
+    }
+    EXPECT_GT(result.coveredShare, least) << label << ", " << result.charts << " charts";
+  }
 }
 
 TEST(GeneratedLayouts, AFixedDensityAtWhichARolledOutTubeIsTooLongStillFits) {
@@ -855,30 +853,6 @@ TEST(Faces, WeldedByPositionBitsAndLinkedAcrossSharedEdges) {
   }
 }
 
-// Each chart's faces reach each other across shared sides; laid flat on
-// planes (`inCone`), each lies within 60 degrees of its chart's first face,
-// the seed whose normal is the cone's axis, however faces moved between
-// charts after growing.
-void expectJoinedAndInCone(const uv::Faces& faces, const uv::Charts& charts, bool inCone) {
-  for (std::size_t c = 0; c + 1 < charts.faceStart.size(); ++c) {
-    const std::uint32_t seed = charts.faces[charts.faceStart[c]];
-    std::vector<std::uint32_t> reached{seed};
-    std::set<std::uint32_t> seen{seed};
-    for (std::size_t next = 0; next < reached.size(); ++next) {
-      const std::uint32_t f = reached[next];
-      for (std::uint32_t i = faces.neighbourStart[f]; i < faces.neighbourStart[f + 1]; ++i) {
-        const std::uint32_t g = faces.neighbours[i];
-        if (charts.chartOf[g] == static_cast<std::int32_t>(c) && seen.insert(g).second) reached.push_back(g);
-      }
-      const uv::Vec3 a = faces.normals[seed], b = faces.normals[f];
-      if (inCone) {
-        EXPECT_GE(a.x * b.x + a.y * b.y + a.z * b.z, 0.5 - 1e-12) << "face " << f << " of chart " << c;
-      }
-    }
-    EXPECT_EQ(reached.size(), charts.faceStart[c + 1] - charts.faceStart[c]) << "chart " << c;
-  }
-}
-
 TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
   const auto bentTube = [] {  // half a torus
     return grid(24, 12, true, [](double s, double t) {
@@ -920,6 +894,12 @@ TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
           ++seen[f];
           const uv::Triangle2& t = charts.flat[f];
           EXPECT_GT(uv::cross2(t[0], t[1], t[2]), 0.0) << "face " << f;
+          // Laid flat on planes, within 60 degrees of the chart's first face
+          // (its cone's axis), also where faces moved between charts.
+          const uv::Vec3 axis = faces.normals[charts.faces[charts.faceStart[c]]], n = faces.normals[f];
+          if (!unfold) {
+            EXPECT_GE(axis.x * n.x + axis.y * n.y + axis.z * n.z, 0.5 - 1e-12) << "face " << f;
+          }
           for (std::size_t k = 0; k < 3; ++k) {
             const auto [at, added] = pointOf.try_emplace(faces.corners[f][k], t[k].x, t[k].y);
             EXPECT_TRUE(added || (at->second.first == t[k].x && at->second.second == t[k].y)) << "face " << f;
@@ -930,7 +910,6 @@ TEST(Charts, RolledOutOrLaidFlatEachChartIsOnePieceWithoutOverlaps) {
         }
       }
       for (std::size_t f = 0; f < seen.size(); ++f) EXPECT_EQ(seen[f], faces.areas[f] > 0 ? 1 : 0) << "face " << f;
-      expectJoinedAndInCone(faces, charts, !unfold);
     }
     if (rolled == Rolled::Fewer) {
       EXPECT_LT(counts[1], counts[0]);
@@ -1204,8 +1183,8 @@ TEST(Packing, StartingWhereAChartAlikeWentMissesNoLowerPlace) {
 }
 
 // The square's rows against a plain array of cells: after each run of
-// cells taken, the longest free run of the row, the last taken cell of
-// ranges and the cells taken in them agree, for sizes that end within a word and on its last cell.
+// cells taken, the longest free run of the row and the last taken cell of
+// ranges agree, for sizes that end within a word and on its last cell.
 TEST(Packing, TakenCellsAndFreeRunsMatchAPlainCount) {
   std::mt19937 random(11);
   for (const std::int32_t size : {1, 63, 64, 65, 130, 512}) {
@@ -1226,11 +1205,6 @@ TEST(Packing, TakenCellsAndFreeRunsMatchAPlainCount) {
         if (taken[static_cast<std::size_t>(x)] != 0) lastTaken = x;
       }
       ASSERT_EQ(atlas.lastTaken(2 % size, std::min(a, b), std::max(a, b)), lastTaken);
-      // Counted from a cell or two outside the square: those count as taken.
-      const std::int32_t from = std::min(a, b) - run % 3, to = std::max(a, b) + run % 2;
-      std::int32_t count = 0;
-      for (std::int32_t x = from; x <= to; ++x) count += x < 0 || x >= size || taken[static_cast<std::size_t>(x)] != 0;
-      ASSERT_EQ(atlas.takenCount(2 % size, from, to), count) << from << " to " << to;
     }
   }
 }
