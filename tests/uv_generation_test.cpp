@@ -770,7 +770,7 @@ TestMesh asSoup(const TestMesh& mesh) {
 }
 
 TEST(Faces, WeldedByPositionBitsAndLinkedAcrossSharedEdges) {
-  const auto signedZeros = [] {  // -0 and 0 are other bits: two positions, no link
+  const auto signedZeros = [] {  // -0 and 0 are one place: one position, linked
     MeshBuilder b;
     b.triangle(b.vertex(0, 0, 0), b.vertex(1, 0, 0), b.vertex(0, 1, 0));
     b.triangle(b.vertex(-0.0, 0, 0), b.vertex(0, 1, 0), b.vertex(1, 0, 0));
@@ -796,14 +796,16 @@ TEST(Faces, WeldedByPositionBitsAndLinkedAcrossSharedEdges) {
     for (const TestMesh& mesh : meshes) arrays.push_back(mesh.arrays());
     std::vector<SampledMesh> sampled;
     ASSERT_TRUE(describeMeshes(arrays, sampled, {false, false}));
-    // Plainly: the distinct bits of the corners' positions, in order; faces
+    // Plainly: the distinct bits of the corners' positions, in order (-0 as +0); faces
     // linked where both hold an edge of two positions.
     using Bits = std::array<std::uint32_t, 3>;
     std::vector<Bits> cornerBits;
     for (const TestMesh& mesh : meshes) {
       for (const std::uint32_t v : mesh.triangles) {
         Bits bits;
-        std::memcpy(bits.data(), &mesh.vertices[v].position, sizeof bits);
+        Vector3 p = mesh.vertices[v].position;
+        p = {p.x + 0.0f, p.y + 0.0f, p.z + 0.0f};  // -0 as +0
+        std::memcpy(bits.data(), &p, sizeof bits);
         cornerBits.push_back(bits);
       }
     }

@@ -26,7 +26,7 @@ bool operator<(const VertexKey& a, const VertexKey& b) {
 }
 
 // Every corner's position numbered: corners at the same position (to the
-// bit) get the same number, numbers in the order of the positions' bits.
+// bit, -0 as +0) get the same number, numbers in the order of the positions' bits.
 // Corners at one vertex share its position, so each vertex a face uses is
 // keyed once (a sixth of the corners on a closed mesh).
 void numberPositions(std::span<const SampledMesh> meshes, std::size_t threads, Faces& faces) {
@@ -49,7 +49,10 @@ void numberPositions(std::span<const SampledMesh> meshes, std::size_t threads, F
   for (std::size_t m = 0; m < meshes.size(); ++m) {
     for (std::size_t v = 0; v < meshes[m].vertexCount; ++v) {
       if (numberOf[firstVertex[m] + v] == UINT32_MAX) continue;
-      const Vector3 p = positionOf(meshes[m], v);
+      Vector3 p = positionOf(meshes[m], v);
+      // -0 and +0 are one place: exporters write either for the same
+      // corner, and a wall keyed by both would be torn along that edge.
+      for (float* c : {&p.x, &p.y, &p.z}) *c = *c == 0.0f ? 0.0f : *c;
       VertexKey& key = keys.emplace_back();
       std::memcpy(key.bits, &p, sizeof key.bits);
       key.keyed = static_cast<std::uint32_t>(vertexOfKey.size());

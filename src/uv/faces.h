@@ -23,7 +23,7 @@ struct Faces {
 };
 
 // The faces of every mesh, mesh by mesh in triangle order. Corners with
-// identical positions (to the bit) are one position. `threads` share the work;
+// identical positions (to the bit, -0 as +0) are one position. `threads` share the work;
 // the result is the same for any number.
 Faces collectFaces(std::span<const SampledMesh> meshes, std::size_t threads);
 
