@@ -23,6 +23,7 @@
 #include "sampling/rasteriser.h"
 #include "sampling/mesh_arrays.h"
 #include "support/plain_layout_count.h"
+#include "uv/chart_shapes.h"
 #include "uv/charts.h"
 #include "uv/faces.h"
 #include "uv/packing.h"
@@ -465,6 +466,76 @@ TEST(GeneratedLayouts, ChartsNestedOrCutFurtherCoverMore) {
       EXPECT_EQ(result.charts, charts) << label;  // each face its own chart
     }
     EXPECT_GT(result.coveredShare, least) << label << ", " << result.charts << " charts";
+  }
+}
+
+// The charts grown on the mesh's faces, all laid flat on planes, at an
+// expected density of `density` texels per unit.
+uv::Charts grownFlat(const TestMesh& mesh, double density) {
+  const MeshArrays arrays = mesh.arrays();
+  std::vector<SampledMesh> sampled;
+  EXPECT_TRUE(describeMeshes({&arrays, 1}, sampled, {false, false}));
+  return uv::growCharts(uv::collectFaces(sampled, 1), 60, {density, false}, nullptr);
+}
+
+TEST(ChartShapes, LongChartsAreCutWhereThatShortensThemOrWhereEveryCutIsAsked) {
+  const auto strip = [](int quads) {
+    return grid(quads, 1, false, [](double s, double t) { return std::array<double, 3>{16 * s, t, 0}; });
+  };
+  // Per case: the charts with every long chart cut, and with those cut only
+  // where the pieces are shorter.
+  const std::tuple<const char*, TestMesh, std::size_t, std::size_t> cases[] = {
+      {"a long quad, whose two triangles are each as long", strip(1), 2, 1},
+      {"a strip of 16 quads, in pieces a quarter as long", strip(16), 4, 4}};
+  for (const auto& [label, mesh, everyCut, whereShorter] : cases) {
+    // 32 texels per unit: the strip is 32 texels wide, far above the padding.
+    const uv::Charts grown = grownFlat(mesh, 32.0);
+    ASSERT_EQ(grown.faceStart.size(), 2u) << label;
+    for (const bool onlyWhereShorter : {false, true}) {
+      const uv::Charts cut = uv::splitLongCharts(grown, 32.0, 2, onlyWhereShorter);
+      EXPECT_EQ(cut.faceStart.size() - 1, onlyWhereShorter ? whereShorter : everyCut) << label;
+    }
+  }
+  // Laid out, the long quad stays one chart: cut, it packs no denser.
+  TestMesh quad = strip(1);
+  GeneratedLayout result;
+  ASSERT_TRUE(layOut({&quad}, LayoutOptions{}, result));
+  EXPECT_EQ(result.charts, 1u);
+}
+
+TEST(ChartShapes, HollowChartsAreCutIntoPiecesThatFillTheirHullsOrAreSmall) {
+  // A flat ring at 128 texels per unit: 16 arcs as cut, where neighbours
+  // across the first cuts fill their hull together and join again.
+  constexpr double kFill = 0.8, kPadding = 2, kDensity = 128;
+  const uv::Charts grown = grownFlat(flatRing(), kDensity);
+  ASSERT_EQ(grown.faceStart.size(), 2u);
+  // Pieces are not cut below 16 paddings (and a texel) across: twice the
+  // area of that square, as hull areas are doubled.
+  const double smallest = 2 * std::pow(16 * (kPadding + 1) / kDensity, 2);
+  const uv::Charts asCut = uv::splitHollowCharts(grown, kDensity, kPadding, kFill);
+  const uv::Charts joined = uv::rejoinFilledNeighbours(grown, asCut, kFill);
+  ASSERT_FALSE(asCut.faceStart.empty());
+  ASSERT_FALSE(joined.faceStart.empty());
+  EXPECT_LT(joined.faceStart.size(), asCut.faceStart.size());
+  for (const uv::Charts* cut : {&asCut, &joined}) {
+    SCOPED_TRACE(cut == &joined ? "joined again" : "as cut");
+    std::vector<int> seen(grown.faces.size(), 0);
+    for (std::size_t c = 0; c + 1 < cut->faceStart.size(); ++c) {
+      std::vector<uv::Vec2> corners;
+      double area = 0;
+      for (std::uint32_t i = cut->faceStart[c]; i < cut->faceStart[c + 1]; ++i) {
+        const std::uint32_t f = cut->faces[i];
+        ++seen[f];
+        EXPECT_EQ(cut->chartOf[f], static_cast<std::int32_t>(c));
+        const uv::Triangle2& t = cut->flat[f];
+        corners.insert(corners.end(), t.begin(), t.end());
+        area += std::abs(uv::cross2(t[0], t[1], t[2]));
+      }
+      const double hull = uv::doubledArea(uv::convexHull(corners));
+      EXPECT_NEAR(uv::doubledArea(cut->hulls[c]), hull, 1e-9 * hull) << "piece " << c;
+      EXPECT_TRUE(area >= kFill * hull || hull < smallest) << "piece " << c << " fills " << area / hull;
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), static_cast<std::ptrdiff_t>(seen.size()));
   }
 }
 

@@ -319,12 +319,45 @@ Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int3
   return withChartsOf(std::move(split), charts);
 }
 
+// Pieces are cut in halves by area, so two side by side across an earlier
+// cut (of one chart, one after the other in `cut`) may fill their hull
+// together: those are joined again, in order, while they do.
+Charts rejoinFilledNeighbours(const Charts& grown, const Charts& cut, double hollowFill) {
+  std::vector<std::uint32_t> faceStart{0};
+  std::vector<std::vector<Vec2>> hulls;
+  bool joined = false;
+  for (std::size_t p = 0; p + 1 < cut.faceStart.size(); ++p) {
+    const std::uint32_t end = cut.faceStart[p + 1];
+    if (p > 0) {
+      const std::uint32_t from = faceStart[faceStart.size() - 2];  // the piece joined so far
+      if (grown.chartOf[cut.faces[from]] == grown.chartOf[cut.faces[cut.faceStart[p]]]) {
+        const std::span<const std::uint32_t> both(cut.faces.data() + from, end - from);
+        std::vector<Vec2> hull = convexHull(cornersOf(cut, both));
+        double area = 0;
+        for (const std::uint32_t f : both) area += twiceFlatArea(cut.flat[f]);
+        if (area >= hollowFill * doubledArea(hull)) {
+          faceStart.back() = end, hulls.back() = std::move(hull), joined = true;
+          continue;
+        }
+      }
+    }
+    faceStart.push_back(end);
+    hulls.push_back(cut.hulls[p]);
+  }
+  if (!joined) return {};
+  Charts regrouped;
+  regrouped.faces = cut.faces;
+  regrouped.faceStart = std::move(faceStart);
+  regrouped.hulls = std::move(hulls);
+  return withChartsOf(std::move(regrouped), cut);
+}
+
 // A chart far longer than wide leaves most of a square empty however it is
 // packed: it is cut across its length into pieces about as long as the
 // pieces stacked are wide. Each piece is part of a sound chart, so sound.
 // Charts narrower than a few times the padding stay whole: as pieces, the
 // padding around each would take more room than the cut saves.
-Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding) {
+Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding, bool onlyWhereShorter) {
   Charts split;
   split.faceStart.push_back(0);
   for (std::size_t c = 0; c + 1 < charts.faceStart.size(); ++c) {
@@ -339,12 +372,28 @@ Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t paddi
       continue;
     }
     std::vector<std::vector<std::uint32_t>> byPiece(pieces);
+    std::vector<double> from(pieces, INFINITY), to(pieces, -INFINITY);  // each piece's reach along the length
     for (std::uint32_t i = begin; i < end; ++i) {
       const std::uint32_t f = charts.faces[i];
       const Triangle2& t = charts.flat[f];
       const Vec2 centre = inRectangle(shape, {(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3});
       const auto piece = static_cast<std::size_t>(std::clamp(centre.x / shape.width * pieces, 0.0, pieces - 1.0));
       byPiece[piece].push_back(f);
+      for (const Vec2& corner : t) {
+        const double x = inRectangle(shape, corner).x;
+        from[piece] = std::min(from[piece], x), to[piece] = std::max(to[piece], x);
+      }
+    }
+    // Where a piece still reaches over half the length (faces as long as
+    // the chart: a long quad's two triangles), the cut shortens nothing; it
+    // adds a seam and padding, and pays only where the narrower pieces pack
+    // closer (the wedges of a fan, head to tail).
+    bool shortens = true;
+    for (std::size_t piece = 0; piece < pieces; ++piece) {
+      shortens = shortens && !(to[piece] - from[piece] > shape.width / 2);
+    }
+    if (onlyWhereShorter && !shortens) {
+      byPiece = {std::vector<std::uint32_t>(charts.faces.begin() + begin, charts.faces.begin() + end)};
     }
     for (const auto& faces : byPiece) {
       if (faces.empty()) continue;

@@ -57,13 +57,19 @@ Vec2 inRectangle(const ChartShape& shape, Vec2 p);
 
 // Cuts charts far longer than wide across their length into pieces about as
 // long as the pieces stacked are wide (not those narrower than a few times
-// the padding at the expected density).
-Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding);
+// the padding at the expected density). With `onlyWhereShorter`, a chart
+// whose pieces would still reach over half its length stays whole.
+Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t padding, bool onlyWhereShorter);
 
 // The charts with those whose faces fill under `hollowFill` of their convex
 // hull (rings, arcs, bent legs) cut in two, again and again, while they are
 // large at the expected density; no charts at all (faceStart empty) when
 // none is.
 Charts splitHollowCharts(const Charts& charts, double expectedDensity, std::int32_t padding, double hollowFill);
+
+// The pieces of `cut` (hollow charts of `grown` cut) with pieces side by side
+// of one chart joined again where together they fill `hollowFill` of their
+// hull; no charts at all (faceStart empty) where none are.
+Charts rejoinFilledNeighbours(const Charts& grown, const Charts& cut, double hollowFill);
 
 }  // namespace lumivex::uv
