@@ -60,6 +60,13 @@ void dropInnerPoints(std::vector<Vec2>& points) {
 // Twice a face's area as laid flat.
 double twiceFlatArea(const Triangle2& t) { return std::abs(cross2(t[0], t[1], t[2])); }
 
+// Twice the area of the faces as laid flat.
+double twiceFlatAreaOf(const Charts& charts, std::span<const std::uint32_t> faces) {
+  double area = 0;
+  for (const std::uint32_t f : faces) area += twiceFlatArea(charts.flat[f]);
+  return area;
+}
+
 }  // namespace
 
 std::vector<Vec2> convexHull(std::vector<Vec2> points) {
@@ -272,8 +279,7 @@ void appendCutWhileHollow(const Charts& charts, std::vector<std::uint32_t> faces
                           double smallestHull, double hollowFill, int cutsLeft, Charts& out) {
   if (hull.empty()) hull = convexHull(cornersOf(charts, faces));
   const double hullArea = doubledArea(hull);
-  double area = 0;
-  for (const std::uint32_t f : faces) area += twiceFlatArea(charts.flat[f]);
+  const double area = twiceFlatAreaOf(charts, faces);
   if (faces.size() < 2 || cutsLeft == 0 || !(area > 0) || !(hullArea >= 2 * smallestHull) ||
       area >= hollowFill * hullArea) {
     out.faces.insert(out.faces.end(), faces.begin(), faces.end());
@@ -333,9 +339,7 @@ Charts rejoinFilledNeighbours(const Charts& grown, const Charts& cut, double hol
       if (grown.chartOf[cut.faces[from]] == grown.chartOf[cut.faces[cut.faceStart[p]]]) {
         const std::span<const std::uint32_t> both(cut.faces.data() + from, end - from);
         std::vector<Vec2> hull = convexHull(cornersOf(cut, both));
-        double area = 0;
-        for (const std::uint32_t f : both) area += twiceFlatArea(cut.flat[f]);
-        if (area >= hollowFill * doubledArea(hull)) {
+        if (twiceFlatAreaOf(cut, both) >= hollowFill * doubledArea(hull)) {
           faceStart.back() = end, hulls.back() = std::move(hull), joined = true;
           continue;
         }
@@ -379,8 +383,8 @@ Charts splitLongCharts(Charts charts, double expectedDensity, std::int32_t paddi
       const Vec2 centre = inRectangle(shape, {(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3});
       const auto piece = static_cast<std::size_t>(std::clamp(centre.x / shape.width * pieces, 0.0, pieces - 1.0));
       byPiece[piece].push_back(f);
-      for (const Vec2& corner : t) {
-        const double x = inRectangle(shape, corner).x;
+      for (std::size_t k = 0; onlyWhereShorter && k < 3; ++k) {
+        const double x = inRectangle(shape, t[k]).x;
         from[piece] = std::min(from[piece], x), to[piece] = std::max(to[piece], x);
       }
     }
