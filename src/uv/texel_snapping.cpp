@@ -5,6 +5,7 @@
 #include <span>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "layout/texel_corners.h"
 #include "math/processor_count.h"
@@ -82,8 +83,9 @@ bool withinChartCells(const Triangle2& t, const CellImage& cells, Placement at) 
 }
 
 
-// The vertices of one chart (one per position), and the face corners
-// around each, in face order.
+// The vertices of one chart (one per position and place: a chart rolled out
+// or a part turned onto it may lay a position in two places, a seam inside
+// the chart), and the face corners around each, in face order.
 struct ChartVertices {
   std::vector<std::uint32_t> vertexOfCorner;  // per corner of the chart's faces (3 per face, in chart order)
   std::vector<std::uint32_t> fanStart;        // fan of vertex v: fan[fanStart[v] .. fanStart[v + 1])
@@ -92,19 +94,32 @@ struct ChartVertices {
 };
 
 // `vertexOf`: per position of the model, UINT32_MAX, and so again on return
-// (a scratch array a thread keeps from chart to chart).
+// (a scratch array a thread keeps from chart to chart). `points`: the
+// chart's faces' corners, in chart order.
 ChartVertices chartVertices(const Faces& faces, std::span<const std::uint32_t> chartFaces,
+                            const std::vector<std::array<LightmapPoint, 3>>& points,
                             std::vector<std::uint32_t>& vertexOf) {
   ChartVertices vertices;
   vertices.vertexOfCorner.resize(3 * chartFaces.size());
-  std::vector<std::uint32_t> positions;  // per vertex
+  // Per vertex: its position, a corner at its place, and the position's next place.
+  std::vector<std::uint32_t> positions, placedAt, otherPlace;
   for (std::uint32_t corner = 0; corner < vertices.vertexOfCorner.size(); ++corner) {
     const std::uint32_t position = faces.corners[chartFaces[corner / 3]][corner % 3];
-    if (vertexOf[position] == UINT32_MAX) {
-      vertexOf[position] = static_cast<std::uint32_t>(positions.size());
-      positions.push_back(position);
+    const LightmapPoint& at = points[corner / 3][corner % 3];
+    std::uint32_t vertex = vertexOf[position], last = UINT32_MAX;
+    while (vertex != UINT32_MAX &&
+           std::memcmp(&points[placedAt[vertex] / 3][placedAt[vertex] % 3], &at, sizeof at) != 0) {
+      last = vertex;
+      vertex = otherPlace[vertex];
     }
-    vertices.vertexOfCorner[corner] = vertexOf[position];
+    if (vertex == UINT32_MAX) {
+      vertex = static_cast<std::uint32_t>(positions.size());
+      (last == UINT32_MAX ? vertexOf[position] : otherPlace[last]) = vertex;
+      positions.push_back(position);
+      placedAt.push_back(corner);
+      otherPlace.push_back(UINT32_MAX);
+    }
+    vertices.vertexOfCorner[corner] = vertex;
   }
   for (const std::uint32_t position : positions) vertexOf[position] = UINT32_MAX;
   // Fans counted, then filled in corner order.
@@ -147,7 +162,7 @@ class ChartSnapper {
                std::vector<std::uint32_t>& vertexOf)
       : chartFaces_(chartFaces), image_(image), placement_(placement), size_(size),
         points_(localPoints(chartFaces, points)), areas_(localAreas(faces, chartFaces)),
-        vertices_(chartVertices(faces, chartFaces, vertexOf)),
+        vertices_(chartVertices(faces, chartFaces, points_, vertexOf)),
         buckets_(placement.x, placement.y, image.width, image.height, texelTriangles()) {}
 
   // The chart's points, as moved, back among every face's.
