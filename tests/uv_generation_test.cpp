@@ -632,24 +632,37 @@ TEST(SmallCharts, SidesUnderATexelUnfoldOntoEachOtherAndComeApartAsGrown) {
 // flap apart from the other arm: turned onto the U, it would lie over the
 // other arm, so it stays a chart of its own.
 TEST(SmallCharts, AFlapThatWouldLieOverItsNeighbourStaysApart) {
-  MeshBuilder b;
-  const auto quad = [&](std::array<double, 3> p, std::array<double, 3> q, std::array<double, 3> r,
-                        std::array<double, 3> s) {
-    b.quad(b.vertex(p[0], p[1], p[2]), b.vertex(q[0], q[1], q[2]), b.vertex(r[0], r[1], r[2]),
-           b.vertex(s[0], s[1], s[2]));
-  };
-  const double left = 0.4995, right = 0.5005;  // the gap between the arms
-  for (const auto& [x0, x1] : {std::pair{0.0, left}, std::pair{left, right}, std::pair{right, 1.0}}) {
-    quad({x0, 0, 0}, {x1, 0, 0}, {x1, 0.2, 0}, {x0, 0.2, 0});  // the U's foot
+  // The other arm in one quad, and in 12 x 12 (the U then has faces enough
+  // to be searched through a grid).
+  for (const int split : {1, 12}) {
+    MeshBuilder b;
+    const auto quad = [&](std::array<double, 3> p, std::array<double, 3> q, std::array<double, 3> r,
+                          std::array<double, 3> s) {
+      b.quad(b.vertex(p[0], p[1], p[2]), b.vertex(q[0], q[1], q[2]), b.vertex(r[0], r[1], r[2]),
+             b.vertex(s[0], s[1], s[2]));
+    };
+    const double left = 0.4995, right = 0.5005;  // the gap between the arms
+    const auto column = [&](int i) { return right + (1 - right) * i / split; };  // of the other arm
+    for (const auto& [x0, x1] : {std::pair{0.0, left}, std::pair{left, right}}) {
+      quad({x0, 0, 0}, {x1, 0, 0}, {x1, 0.2, 0}, {x0, 0.2, 0});  // the U's foot
+    }
+    for (int i = 0; i < split; ++i) quad({column(i), 0, 0}, {column(i + 1), 0, 0}, {column(i + 1), 0.2, 0}, {column(i), 0.2, 0});
+    for (const auto& [y0, y1] : {std::pair{0.2, 0.5}, std::pair{0.5, 0.505}, std::pair{0.505, 1.0}}) {
+      quad({0, y0, 0}, {left, y0, 0}, {left, y1, 0}, {0, y1, 0});  // the left arm
+    }
+    const std::uint32_t first = static_cast<std::uint32_t>(b.mesh.vertices.size());
+    for (int j = 0; j <= split; ++j) {
+      for (int i = 0; i <= split; ++i) b.vertex(column(i), 0.2 + 0.8 * j / split, 0);
+    }
+    const auto at = [&](int i, int j) { return first + static_cast<std::uint32_t>(j * (split + 1) + i); };
+    for (int j = 0; j < split; ++j) {
+      for (int i = 0; i < split; ++i) b.quad(at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+    quad({left, 0.505, 0}, {left, 0.5, 0}, {left, 0.5, 0.002}, {left, 0.505, 0.002});  // the flap
+    const JoinedGrowth joining = joinedGrowth(b.mesh, {0, b.mesh.triangles.size() / 3}, 64);
+    ASSERT_EQ(joining.grown.faceStart.size() - 1, 2u) << split;
+    EXPECT_TRUE(joining.fewer.faceStart.empty()) << split;
   }
-  for (const auto& [y0, y1] : {std::pair{0.2, 0.5}, std::pair{0.5, 0.505}, std::pair{0.505, 1.0}}) {
-    quad({0, y0, 0}, {left, y0, 0}, {left, y1, 0}, {0, y1, 0});  // the left arm
-  }
-  quad({right, 0.2, 0}, {1, 0.2, 0}, {1, 1, 0}, {right, 1, 0});
-  quad({left, 0.505, 0}, {left, 0.5, 0}, {left, 0.5, 0.002}, {left, 0.505, 0.002});  // the flap
-  const JoinedGrowth joining = joinedGrowth(b.mesh, {0, b.mesh.triangles.size() / 3}, 64);
-  ASSERT_EQ(joining.grown.faceStart.size() - 1, 2u);
-  EXPECT_TRUE(joining.fewer.faceStart.empty());
 }
 
 TEST(SmallCharts, BoxesUnderATexelTakeAChartEachAndStaySound) {

@@ -1,9 +1,11 @@
 #include "uv/small_charts.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <span>
+#include <unordered_map>
 
 #include "uv/chart_shapes.h"
 
@@ -25,6 +27,12 @@ std::size_t meshOf(std::span<const std::size_t> firstFace, std::uint32_t f) {
   return static_cast<std::size_t>(std::upper_bound(firstFace.begin(), firstFace.end(), std::size_t{f}) -
                                   firstFace.begin()) - 1;
 }
+
+// A chart turned onto one of kGridFaces faces or more is tested against the
+// faces in a grid of at most kGridCells cells a side over it; below, every
+// face is as quick.
+constexpr std::size_t kGridFaces = 256;
+constexpr double kGridCells = 64;
 
 bool sameBits(Vec2 a, Vec2 b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -117,6 +125,10 @@ class SmallChartJoiner {
       flat_[members_[c][i]] = bestMoved[i];
       groupOf_[members_[c][i]] = static_cast<std::int32_t>(bestGroup);
     }
+    if (const auto grid = grids_.find(bestGroup); grid != grids_.end()) {
+      for (const std::uint32_t f : members_[c]) grid->second.add(f, flat_[f]);
+    }
+    grids_.erase(c);
     members_[bestGroup].insert(members_[bestGroup].end(), members_[c].begin(), members_[c].end());
     members_[c].clear();
     hulls_[bestGroup] = std::move(bestHull);
@@ -172,7 +184,7 @@ class SmallChartJoiner {
 
   // Chart c's faces turned onto the host's plane; false when one of them
   // turns the other way there or overlaps a face of the host.
-  bool turnedClear(std::uint32_t c, std::uint32_t host, const Hinge& hinge, std::vector<Triangle2>& moved) const {
+  bool turnedClear(std::uint32_t c, std::uint32_t host, const Hinge& hinge, std::vector<Triangle2>& moved) {
     moved.clear();
     Box reach;
     for (const std::uint32_t f : members_[c]) {
@@ -181,13 +193,62 @@ class SmallChartJoiner {
       if (!(cross2(t[0], t[1], t[2]) > 0)) return false;
     }
     const double tolerance = kOverlapTolerance * std::hypot(hinge.q1.x - hinge.q0.x, hinge.q1.y - hinge.q0.y);
-    for (const std::uint32_t g : members_[host]) {
-      if (!boxOf(flat_[g]).meets(reach)) continue;
+    const auto clear = [&](std::uint32_t g) {
+      if (!boxOf(flat_[g]).meets(reach)) return true;
       for (const Triangle2& t : moved) {
         if (interiorsOverlap(flat_[g], t, tolerance)) return false;
       }
+      return true;
+    };
+    if (members_[host].size() < kGridFaces) return std::all_of(members_[host].begin(), members_[host].end(), clear);
+    const FaceGrid& grid = gridOf(host);
+    const auto [x0, y0, x1, y1] = grid.cellsMeeting(reach);
+    for (std::int32_t y = y0; y <= y1; ++y) {
+      for (std::int32_t x = x0; x <= x1; ++x) {
+        const std::vector<std::uint32_t>& near = grid.cells[static_cast<std::size_t>(y * grid.columns + x)];
+        if (!std::all_of(near.begin(), near.end(), clear)) return false;
+      }
     }
     return true;
+  }
+
+  // A chart's faces by the cells of a grid over its box (a face in each cell
+  // its box meets; beyond the box, in the cells at its edge), so that a
+  // small chart turned onto a chart of many faces is tested against those
+  // near it only: on the 1 M sphere, charts of 40,000 faces.
+  struct FaceGrid {
+    Box box;
+    double cell = 1;
+    std::int32_t columns = 1, rows = 1;
+    std::vector<std::vector<std::uint32_t>> cells;
+
+    std::array<std::int32_t, 4> cellsMeeting(const Box& b) const {
+      const auto at = [&](double v, double from, std::int32_t count) {
+        return static_cast<std::int32_t>(std::clamp(std::floor((v - from) / cell), 0.0, count - 1.0));
+      };
+      return {at(b.x0, box.x0, columns), at(b.y0, box.y0, rows), at(b.x1, box.x0, columns), at(b.y1, box.y0, rows)};
+    }
+    void add(std::uint32_t f, const Triangle2& t) {
+      const auto [x0, y0, x1, y1] = cellsMeeting(boxOf(t));
+      for (std::int32_t y = y0; y <= y1; ++y) {
+        for (std::int32_t x = x0; x <= x1; ++x) cells[static_cast<std::size_t>(y * columns + x)].push_back(f);
+      }
+    }
+  };
+
+  const FaceGrid& gridOf(std::uint32_t c) {
+    const auto [found, made] = grids_.try_emplace(c);
+    FaceGrid& grid = found->second;
+    if (!made) return grid;
+    grid.box = boxOf(hulls_[c]);
+    const double width = grid.box.x1 - grid.box.x0, height = grid.box.y1 - grid.box.y0;
+    grid.cell = std::max(width, height) / kGridCells;
+    if (!(grid.cell > 0)) grid.cell = 1;
+    grid.columns = static_cast<std::int32_t>(std::min(width / grid.cell, kGridCells)) + 1;
+    grid.rows = static_cast<std::int32_t>(std::min(height / grid.cell, kGridCells)) + 1;
+    grid.cells.resize(static_cast<std::size_t>(grid.columns) * static_cast<std::size_t>(grid.rows));
+    for (const std::uint32_t f : members_[c]) grid.add(f, flat_[f]);
+    return grid;
   }
 
   const Faces& faces_;
@@ -198,6 +259,7 @@ class SmallChartJoiner {
   std::vector<Triangle2> flat_;                     // per face: laid flat in that chart
   std::vector<std::vector<std::uint32_t>> members_; // per chart: its faces; empty once joined to another
   std::vector<std::vector<Vec2>> hulls_;            // per chart: its hull
+  std::unordered_map<std::uint32_t, FaceGrid> grids_;  // per chart of kGridFaces or more, once needed
 };
 
 }  // namespace

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <span>
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 #include "layout/texel_corners.h"
 #include "math/processor_count.h"
@@ -106,9 +106,9 @@ ChartVertices chartVertices(const Faces& faces, std::span<const std::uint32_t> c
   for (std::uint32_t corner = 0; corner < vertices.vertexOfCorner.size(); ++corner) {
     const std::uint32_t position = faces.corners[chartFaces[corner / 3]][corner % 3];
     const LightmapPoint& at = points[corner / 3][corner % 3];
+    const auto bits = [](const LightmapPoint& p) { return std::bit_cast<std::uint64_t>(p); };
     std::uint32_t vertex = vertexOf[position], last = UINT32_MAX;
-    while (vertex != UINT32_MAX &&
-           std::memcmp(&points[placedAt[vertex] / 3][placedAt[vertex] % 3], &at, sizeof at) != 0) {
+    while (vertex != UINT32_MAX && bits(points[placedAt[vertex] / 3][placedAt[vertex] % 3]) != bits(at)) {
       last = vertex;
       vertex = otherPlace[vertex];
     }
