@@ -191,13 +191,12 @@ std::span<const std::uint32_t> facesOf(const Charts& charts, std::size_t chart) 
   return {charts.faces.data() + charts.faceStart[chart], charts.faceStart[chart + 1] - charts.faceStart[chart]};
 }
 
-// Chart c's hull, as findHulls keeps it or found now.
+}  // namespace
+
 std::vector<Vec2> hullOf(const Charts& charts, std::size_t chart) {
   if (chart < charts.hulls.size() && !charts.hulls[chart].empty()) return charts.hulls[chart];
   return convexHull(cornersOf(charts, facesOf(charts, chart)));
 }
-
-}  // namespace
 
 void findHulls(Charts& charts, std::size_t threads) {
   const std::size_t count = charts.faceStart.size() - 1;

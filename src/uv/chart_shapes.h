@@ -33,6 +33,9 @@ inline constexpr double kLongThinTexels = 8.0;
 // per unit of its coordinates), otherwise infinity.
 double longThinLength(const Triangle2& t, double density);
 
+// Chart c's hull, as findHulls keeps it or found now.
+std::vector<Vec2> hullOf(const Charts& charts, std::size_t chart);
+
 // Finds each chart's convex hull where charts.hulls does not hold it yet,
 // for the functions below to share. `threads` share the work.
 void findHulls(Charts& charts, std::size_t threads);

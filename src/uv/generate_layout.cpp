@@ -1179,11 +1179,13 @@ Result generate(std::span<const SampledMesh> meshes, std::span<const SampledMesh
                          [&](double) { progress(0.9); }, set);
   }
   snap(faces, set, options, laid);
-  layout.charts = set.count();
-  if (!(laid.density > 0)) return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
+  if (!(laid.density > 0)) {
+    layout.charts = set.count();
+    return {Status::DoesNotFit, "the charts do not fit the lightmap with the padding"};
+  }
   const std::vector<double> meshRaise = layOutFairly(faces, set, firstFace, kept, options, progress, laid);
   climbWhereThinFacesMiss(faces, set, firstFace, kept, options, progress, laid);
-  layout.charts = set.count();  // a mesh raised has its small charts apart
+  layout.charts = set.count();  // as laid out last: a mesh raised has its small charts apart
   layout.texelsPerUnit = set.count() == 0 ? 0.0 : laid.density;
   layout.coveredShare = laid.coveredShare;
   layout.snappedVertices = laid.snappedVertices;

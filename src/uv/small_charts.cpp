@@ -81,7 +81,7 @@ class SmallChartJoiner {
     hulls_.resize(count);
     for (std::size_t c = 0; c < count; ++c) {
       members_[c].assign(charts.faces.begin() + charts.faceStart[c], charts.faces.begin() + charts.faceStart[c + 1]);
-      hulls_[c] = c < charts.hulls.size() && !charts.hulls[c].empty() ? charts.hulls[c] : convexHull(cornersOf(c));
+      hulls_[c] = hullOf(charts, c);
     }
   }
 
@@ -151,12 +151,6 @@ class SmallChartJoiner {
   }
 
  private:
-  std::vector<Vec2> cornersOf(std::size_t c) const {
-    std::vector<Vec2> points;
-    for (const std::uint32_t f : members_[c]) points.insert(points.end(), flat_[f].begin(), flat_[f].end());
-    return points;
-  }
-
   // Each edge chart c shares with another chart, as a hinge onto it: the
   // edge runs one way in c's face and the other way in the neighbour's, as
   // faces that turn alike do.
